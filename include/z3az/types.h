@@ -22,6 +22,9 @@ typedef int32_t HRESULT;
 #ifndef E_FAIL
 #define E_FAIL ((HRESULT)0x80004005u)
 #endif
+#ifndef E_NOTIMPL
+#define E_NOTIMPL ((HRESULT)0x80004001u)
+#endif
 #ifndef E_NOINTERFACE
 #define E_NOINTERFACE ((HRESULT)0x80004002u)
 #endif

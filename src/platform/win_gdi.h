@@ -3,6 +3,18 @@
 
 #include "platform/win_types.h"
 
+// What a drawing context stands for. A window context reads the window's
+// pixels through Xlib; a memory context is X8R8G8B8 pixels in memory.
+struct HDC__ {
+    enum Kind { WindowDC = 1, MemoryDC = 2 } kind;
+    HWND window;        // WindowDC: the X11 window
+    void* bits;         // MemoryDC: first pixel
+    uint32_t width;     // MemoryDC: pixels per row
+    uint32_t height;    // MemoryDC: rows
+    uint32_t rowPitch;  // MemoryDC: bytes between rows
+    int bkMode;         // SetBkMode's last value
+};
+
 // Background modes of SetBkMode.
 #define TRANSPARENT 1
 #define OPAQUE 2

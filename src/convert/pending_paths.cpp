@@ -1,0 +1,17 @@
+// Conversion paths that the engine does not have yet. Each refuses, so that
+// the dispatcher moves on to the next path exactly as for a path that does
+// not apply. A path leaves this file when its real implementation lands.
+#include "convert/conversion.h"
+
+namespace z3az {
+
+HRESULT CopyBlocks(ConversionJob&) { return E_NOTIMPL; }
+HRESULT ScalePoint(ConversionJob&) { return E_NOTIMPL; }
+HRESULT HalveBox2D(ConversionJob&) { return E_NOTIMPL; }
+HRESULT HalveBox3D(ConversionJob&) { return E_NOTIMPL; }
+HRESULT ScaleLinear2D(ConversionJob&) { return E_NOTIMPL; }
+HRESULT ScaleLinear3D(ConversionJob&) { return E_NOTIMPL; }
+HRESULT ScaleTriangle2D(ConversionJob&) { return E_NOTIMPL; }
+HRESULT ScaleTriangle3D(ConversionJob&) { return E_NOTIMPL; }
+
+}  // namespace z3az
