@@ -6,12 +6,5 @@
 namespace z3az {
 
 HRESULT CopyBlocks(ConversionJob&) { return E_NOTIMPL; }
-HRESULT ScalePoint(ConversionJob&) { return E_NOTIMPL; }
-HRESULT HalveBox2D(ConversionJob&) { return E_NOTIMPL; }
-HRESULT HalveBox3D(ConversionJob&) { return E_NOTIMPL; }
-HRESULT ScaleLinear2D(ConversionJob&) { return E_NOTIMPL; }
-HRESULT ScaleLinear3D(ConversionJob&) { return E_NOTIMPL; }
-HRESULT ScaleTriangle2D(ConversionJob&) { return E_NOTIMPL; }
-HRESULT ScaleTriangle3D(ConversionJob&) { return E_NOTIMPL; }
 
 }  // namespace z3az
