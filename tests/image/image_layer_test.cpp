@@ -21,6 +21,7 @@ constexpr bool kHeapObservable = false;
 #else
 constexpr bool kHeapObservable = true;
 #endif
+constexpr size_t kSlack = 16384;
 
 TEST(ImageLayer, ConstructionIsEmpty) {
     ImageLayer layer;
@@ -46,26 +47,28 @@ TEST(ImageLayer, DestructionFreesTheWholeChain) {
     const size_t before = HeapInUse();
     {
         // Two faces of three levels each, every layer owning pixels and palette.
-        ImageLayer* first = OwningLayer(40000);
+        ImageLayer* first = OwningLayer(100000);
         ImageLayer* face = first;
         for (int f = 0; f < 2; ++f) {
             ImageLayer* level = face;
             for (int l = 1; l < 3; ++l) {
-                level->nextLevel = OwningLayer(40000 >> l);
+                level->nextLevel = OwningLayer(100000 >> l);
                 level = level->nextLevel;
             }
             if (f == 0) {
-                face->nextFace = OwningLayer(40000);
+                face->nextFace = OwningLayer(100000);
                 face = face->nextFace;
             }
         }
         if (kHeapObservable) {
-            EXPECT_GT(HeapInUse(), before + 6 * 10000);
+            EXPECT_GT(HeapInUse(), before + 6 * 25000);
         }
         Delete(first);
     }
+    // The test framework's own bookkeeping may hold a few KiB; every block
+    // of the chain is larger than the slack.
     if (kHeapObservable) {
-        EXPECT_LE(HeapInUse(), before);
+        EXPECT_LT(HeapInUse(), before + kSlack);
     }
 }
 
@@ -81,12 +84,12 @@ TEST(ImageLayer, MemoryNotOwnedIsLeftAlone) {
     const size_t before = HeapInUse();
     {
         ImageLayer layer;
-        layer.bits = Allocate(50000);
+        layer.bits = Allocate(100000);
         layer.ownsBits = 1;
         layer.palette = palette;
     }
     if (kHeapObservable) {
-        EXPECT_LE(HeapInUse(), before);
+        EXPECT_LT(HeapInUse(), before + kSlack);
     }
 }
 
