@@ -39,6 +39,9 @@ typedef uintptr_t HWND;
 struct HDC__;
 typedef HDC__* HDC;
 
+// Also declared by the public Direct3D 9 header, hence the guard.
+#ifndef Z3AZ_RECT_DEFINED
+#define Z3AZ_RECT_DEFINED
 struct RECT {
     LONG left;
     LONG top;
@@ -49,5 +52,6 @@ struct POINT {
     LONG x;
     LONG y;
 };
+#endif
 
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
