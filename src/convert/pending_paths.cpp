@@ -5,6 +5,5 @@
 
 namespace z3az {
 
-HRESULT CopyBlocks(ConversionJob&) { return E_NOTIMPL; }
 
 }  // namespace z3az
