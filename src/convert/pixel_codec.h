@@ -2,11 +2,24 @@
 // format and rows of ColorF. Concrete codecs override the virtual slots.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "z3az/types.h"
 
 namespace z3az {
+
+// Dither thresholds: 4 rows of 8, each row holding its four values twice so
+// that a column offset of up to 3 plus a position of up to 3 stays inside.
+extern const float PlainThresholds[32];    // 0.5 everywhere: plain rounding
+extern const float OrderedThresholds[32];  // the 4x4 ordered matrix, (2m + 1) / 32
+
+// Entry i (0 to 254) is (i / 254) to the power 1 / 1.1, respectively 1.1;
+// entry 255 is 1 and only serves the interpolation at 254. The tables are
+// indexed by the square root, respectively the square, of the value, which
+// gives the power curve with exponent 2.2.
+extern const float SrgbEncodeTable[256];
+extern const float SrgbDecodeTable[256];
 
 class PixelCodec {
 public:
@@ -24,8 +37,30 @@ public:
     // Slot 2: stores width values; the input is in convertFrom's range (or the
     // codec's own when convertFrom is 0) and may be overwritten.
     virtual HRESULT WriteRow(uint32_t row, uint32_t slice, ColorF* in);
-    // Slot 3: quantizes keyColor through the format.
+    // Slot 3: quantizes keyColor through the format, so that it equals what
+    // ReadRow gives for a pixel stored with the key's colour.
     virtual void PrepareColorKey();
+
+    // The steps shared by the concrete codecs; each covers width pixels.
+    // From convertFrom's range into the codec's own; returns the row to go on
+    // with (scratchRow, or the row itself when there is no scratch row).
+    ColorF* ConvertRange(ColorF* row);
+    // sRGB-encodes the colour channels (the alpha channel for the signed
+    // ranges); returns the row to go on with, like ConvertRange.
+    ColorF* EncodeSrgb(ColorF* row);
+    // sRGB-decodes in place.
+    void DecodeSrgb(ColorF* row);
+    // Pixels exactly equal to keyColor become transparent black.
+    void ApplyColorKey(ColorF* row);
+    // Adds the errors pushed down from the row before, then clears them.
+    void AddDiffusedError(ColorF* row);
+    // Fills palette from the region's entries (opaque white without any).
+    HRESULT ExpandPalette(const BlitRegion& region);
+
+    // First byte of the given row of the given slice of the box.
+    uint8_t* RowBits(uint32_t row, uint32_t slice) const {
+        return bits + static_cast<size_t>(slice) * slicePitch + static_cast<size_t>(row) * rowPitch;
+    }
 
     uint32_t format;
     ValueRange valueRange;
@@ -51,8 +86,11 @@ public:
     uint32_t bytesPerPixel;
 };
 
+// One pixel from range `from` into range `own` (the table of ConvertRange).
+ColorF ConvertPixelRange(const ColorF& pixel, ValueRange own, ValueRange from);
+
 // Creates the codec for a region's format; null for a format without a codec
-// or when memory runs out.
+// or when memory runs out. Destroy it with Delete (platform/heap.h).
 PixelCodec* CreatePixelCodec(const BlitRegion& region);
 
 }  // namespace z3az
