@@ -55,13 +55,13 @@ struct FileType {
 const FileType kFileTypes[] = {
     /* 0 BMP */ {kBmpList, WriteBmp},
     /* 1 JPG */ {kJpgList, WriteJpeg},
-    /* 2 TGA */ {kTgaList, nullptr},  // writer not built yet: refused
+    /* 2 TGA */ {kTgaList, WriteTga},
     /* 3 PNG */ {kPngList, WritePng},
-    /* 4 DDS */ {kDdsList, nullptr},  // writer not built yet: refused
+    /* 4 DDS */ {kDdsList, WriteDds},
     /* 5 PPM */ {nullptr, nullptr},   // never written
     /* 6 DIB */ {kBmpList, WriteBmp},  // the same bytes as BMP
-    /* 7 HDR */ {kFloatList, nullptr},  // writer not built yet: refused
-    /* 8 PFM */ {kFloatList, nullptr},  // writer not built yet: refused
+    /* 7 HDR */ {kFloatList, WriteHdr},
+    /* 8 PFM */ {kFloatList, WritePfm},
 };
 constexpr uint32_t kFileTypeCount = sizeof kFileTypes / sizeof kFileTypes[0];
 
