@@ -1,5 +1,6 @@
 // Questions a host or tool may ask about the pixel formats the library
-// knows: how many there are, and the bits and channels of each.
+// knows: how many there are, the bits and channels of each, and which file
+// types store them as they are.
 #pragma once
 
 #include <cstdint>
@@ -26,5 +27,10 @@ HRESULT DescribePixelFormatAt(uint32_t index, PixelFormatDescription* out);
 // Describes a format by its code. D3DERR_INVALIDCALL for a null out pointer
 // or a code the library does not know.
 HRESULT DescribePixelFormat(uint32_t format, PixelFormatDescription* out);
+
+// Whether files of the type (an ImageFileFormat) store the format as it is,
+// without converting it. Palette formats are stored as they are only when
+// the image comes with its palette.
+bool FileTypeStoresFormat(uint32_t fileType, uint32_t format);
 
 }  // namespace z3az

@@ -65,6 +65,8 @@ public:
         std::fputc('\n', stderr);
         va_end(args);
     }
+    // The hint that follows a message about the command line.
+    void UsageHint() { std::fputs("Try 'z3az --help' for more information.\n", stderr); }
     void Warning(const char* format, ...) __attribute__((format(printf, 2, 3))) {
         if (quiet_) return;
         ClearProgress();
@@ -612,11 +614,13 @@ int ProduceOutput(const Options& options, const char* const* inputs, int inputCo
     if (IsPaletteFormat(plan.format) && !first.hasPalette) {
         reporter.Error("storing %s needs a palette: only P8 or A8P8 input given with --palette has one",
                        NameOf(plan.format));
+        reporter.UsageHint();
         return ExitUsage;
     }
     if (plan.depth > 1 && options.fileType != ImageFileDds) {
         reporter.Error("%s is a volume of %u slices; only DDS files store volumes (or give --size WxHx1)",
                        Shown(inputs[0]), plan.depth);
+        reporter.UsageHint();
         return ExitUsage;
     }
     if (options.cube) {
