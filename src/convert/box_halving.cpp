@@ -10,6 +10,7 @@
 #include "convert/conversion.h"
 #include "convert/pixel_codec.h"
 #include "platform/heap.h"
+#include "runtime/processor_dispatch.h"
 #include "z3az/d3dformat.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -158,17 +159,11 @@ __attribute__((target("sse2"))) void HalveFourBytesSse2(uint8_t* destination,
 
 #endif  // Z3AZ_HALVE_SSE2
 
-// Whether the vector routine may be used in this process.
-bool SimdHalvingAllowed() {
-#ifdef Z3AZ_HALVE_SSE2
-    return __builtin_cpu_supports("sse2") != 0;
-#else
-    return false;
-#endif
-}
-
+// The vector routine is used where the processor test allows vector code
+// (which the registry value "DisableMMX" can forbid) and the processor has
+// the instructions the routine is written in.
 void ResolveSlots() {
-    HalveRoutine32 simd = SimdHalvingAllowed() ? SimdHalveRoutine() : nullptr;
+    HalveRoutine32 simd = IsMmxAvailable() ? SimdHalveRoutine() : nullptr;
     HalveArgb32.store(simd ? simd : &HalveFourBytes, std::memory_order_relaxed);
     HalveXrgb32.store(simd ? simd : &HalveThreeBytes, std::memory_order_relaxed);
 }
