@@ -10,6 +10,8 @@
 #include "convert/codecs_packed.h"
 #include "convert/codecs_palette.h"
 #include "convert/codecs_signed.h"
+#include "convert/dxt_codec.h"
+#include "convert/pair_codec.h"
 #include "platform/heap.h"
 #include "runtime/inv_sqrt.h"
 #include "z3az/d3dformat.h"
@@ -408,7 +410,8 @@ PixelCodec* NewCodecFor(const BlitRegion& region) {
     if (PixelCodec* c = CreatePaletteCodec(region)) return c;
     if (PixelCodec* c = CreateSignedCodec(region)) return c;
     if (PixelCodec* c = CreateFloatCodec(region)) return c;
-    // YUY2, UYVY, RGBG, GRGB and the DXT formats come with their own codecs.
+    if (PixelCodec* c = CreatePackedPairCodec(region)) return c;
+    if (PixelCodec* c = CreateDxtCodec(region)) return c;
     return nullptr;
 }
 
