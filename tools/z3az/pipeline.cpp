@@ -277,6 +277,26 @@ bool BuildFace(Picture& input, const Options& options, const Plan& plan, Face* f
     return true;
 }
 
+// The two private formats exist only inside the library: no surface can hold
+// them. Levels in them are widened, without loss, to the 64-bit colour
+// format, which is also what every file type that keeps 16-bit channels
+// stores them as.
+bool IsPrivateFormat(uint32_t format) { return format == PrivateFormatA16L16 || format == PrivateFormatR16G16B16; }
+
+bool WidenPrivateLevels(Face* face, const char* what) {
+    for (uint32_t level = 0; level < face->levelCount; ++level) {
+        Picture& picture = face->levels[level];
+        if (!IsPrivateFormat(picture.format)) continue;
+        Picture wide;
+        if (!Convert(picture, D3DFMT_A16B16G16R16, picture.width, picture.height, picture.depth, FilterNone, 0,
+                     nullptr, &wide, what)) {
+            return false;
+        }
+        picture = static_cast<Picture&&>(wide);
+    }
+    return true;
+}
+
 // Copies one slice of a picture into a locked surface.
 HRESULT FillSurface(IDirect3DSurface9* surface, Picture& picture, uint32_t slice) {
     SliceLayout layout;
@@ -675,6 +695,7 @@ int ProduceOutput(const Options& options, const char* const* inputs, int inputCo
         char what[600];
         std::snprintf(what, sizeof what, "%s", Shown(inputs[i]));
         if (!BuildFace(pictures[i], options, plan, &faces[i], what)) return ExitFailure;
+        if (!WidenPrivateLevels(&faces[i], what)) return ExitFailure;
         pictures[i].bits = Bytes();
     }
     const bool single = inputCount == 1 && plan.levels == 1 && plan.depth == 1;
