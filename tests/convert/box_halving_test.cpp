@@ -448,6 +448,160 @@ TEST(HalveBox, LackOfMemoryAndFailedReads) {
 }
 
 // ---------------------------------------------------------------------------
+// Through ConvertRegion
+// ---------------------------------------------------------------------------
+
+// Packed pixels of one format, rows and slices without padding.
+struct Image {
+    Image(uint32_t format, uint32_t bytes, uint32_t w, uint32_t h, uint32_t d = 1)
+        : bytes(bytes), w(w), h(h), data(size_t(bytes) * w * h * d) {
+        region.format = format;
+        region.rowPitch = bytes * w;
+        region.slicePitch = bytes * w * h;
+        region.bounds = region.box = ImageBox{0, 0, w, h, 0, d};
+    }
+    BlitRegion& Region() {
+        region.bits = data.data();
+        return region;
+    }
+    void Set(uint32_t x, uint32_t y, uint32_t z, uint32_t v) {
+        std::memcpy(&data[((size_t(z) * h + y) * w + x) * bytes], &v, bytes);
+    }
+    uint32_t Get(uint32_t x, uint32_t y, uint32_t z = 0) const {
+        return LoadPixel(&data[((size_t(z) * h + y) * w + x) * bytes], bytes);
+    }
+    uint32_t bytes, w, h;
+    std::vector<uint8_t> data;
+    BlitRegion region{};
+};
+
+HRESULT Convert(Image& destination, Image& source, uint32_t filter) {
+    ConversionJob job;
+    return job.ConvertRegion(destination.Region(), source.Region(), filter);
+}
+
+TEST(ConvertRegionHalving, PackedPathRoundsAlphaAndClearsUnusedBits) {
+    struct Case {
+        uint32_t format, bytes;
+        uint32_t block[4];
+        uint32_t expected;
+    };
+    const Case cases[] = {
+        {D3DFMT_A8R8G8B8, 4, {0x00102030, 0x00102030, 0x01102030, 0x01102030}, 0x01102030},
+        {D3DFMT_A8R8G8B8, 4, {0x00000000, 0x00000000, 0x00000000, 0x01000000}, 0x00000000},
+        {D3DFMT_A1R5G5B5, 2, {0x8000, 0x0000, 0x8000, 0x0000}, 0x8000},
+        {D3DFMT_A1R5G5B5, 2, {0x8000, 0x0000, 0x0000, 0x0000}, 0x0000},
+        {D3DFMT_X1R5G5B5, 2, {0x8421, 0x8421, 0x8421, 0x8421}, 0x0421},
+    };
+    for (const Case& c : cases) {
+        Image source(c.format, c.bytes, 2, 2);
+        for (uint32_t i = 0; i < 4; ++i) source.Set(i % 2, i / 2, 0, c.block[i]);
+        Image destination(c.format, c.bytes, 1, 1);
+        ASSERT_EQ(Convert(destination, source, FilterBox), S_OK);
+        EXPECT_EQ(destination.Get(0, 0), c.expected) << std::hex << c.format;
+    }
+}
+
+TEST(ConvertRegionHalving, DitherSrgbKeysAndOtherFormatsTakeTheColorPath) {
+    // Alpha bytes 0, 0, 0, 1 average to 0 on the packed pixels; through
+    // ColorF, 0.25 plus the ordered threshold 31/32 of the first pixel
+    // stores 1.
+    Image source(D3DFMT_A8R8G8B8, 4, 2, 2);
+    source.Set(1, 1, 0, 0x01000000);
+    Image packed(D3DFMT_A8R8G8B8, 4, 1, 1);
+    ASSERT_EQ(Convert(packed, source, FilterBox), S_OK);
+    EXPECT_EQ(packed.Get(0, 0), 0x00000000u);
+    Image dithered(D3DFMT_A8R8G8B8, 4, 1, 1);
+    ASSERT_EQ(Convert(dithered, source, FilterBox | FilterDither), S_OK);
+    EXPECT_EQ(dithered.Get(0, 0), 0x01000000u);
+
+    // A source colour key reads its pixels as transparent black.
+    Image keyed(D3DFMT_A8R8G8B8, 4, 2, 2);
+    for (uint32_t i = 0; i < 4; ++i) keyed.Set(i % 2, i / 2, 0, 0xFF808080);
+    keyed.Set(1, 1, 0, 0xFF000000);
+    keyed.region.colorKey = 0xFF808080;
+    Image out(D3DFMT_A8R8G8B8, 4, 1, 1);
+    ASSERT_EQ(Convert(out, keyed, FilterBox), S_OK);
+    EXPECT_EQ(out.Get(0, 0), 0x40000000u);  // only the black pixel counts
+
+    // Different formats: A8R8G8B8 to X8R8G8B8 goes through ColorF too, and
+    // both halve to the same colour.
+    Image grey(D3DFMT_A8R8G8B8, 4, 2, 2);
+    for (uint32_t i = 0; i < 4; ++i) grey.Set(i % 2, i / 2, 0, 0x80204060 + i * 0x020202);
+    Image x(D3DFMT_X8R8G8B8, 4, 1, 1);
+    ASSERT_EQ(Convert(x, grey, FilterBox), S_OK);
+    EXPECT_EQ(x.Get(0, 0) & 0x00FFFFFF, 0x00234363u);
+
+    // sRGB on the source decodes before averaging: black and white average
+    // to a linear 0.5, which is not the packed middle.
+    Image bw(D3DFMT_L8, 1, 2, 2);
+    bw.Set(0, 0, 0, 255);
+    bw.Set(1, 1, 0, 255);
+    Image linear(D3DFMT_L8, 1, 1, 1);
+    ASSERT_EQ(Convert(linear, bw, FilterBox | FilterSrgbIn), S_OK);
+    EXPECT_EQ(linear.Get(0, 0), 128u);
+    Image encoded(D3DFMT_L8, 1, 1, 1);
+    ASSERT_EQ(Convert(encoded, bw, FilterBox | FilterSrgbIn | FilterSrgbOut), S_OK);
+    // Both ends encoded: the average is still taken on linear values, 0.5,
+    // and stored encoded again: 255 times the square root of 0.5.
+    EXPECT_EQ(encoded.Get(0, 0), 180u);
+}
+
+TEST(ConvertRegionHalving, FiveByFiveToTwoByTwoReadsNoLastRowOrColumn) {
+    Image source(D3DFMT_L8, 1, 5, 5);
+    for (uint32_t y = 0; y < 5; ++y)
+        for (uint32_t x = 0; x < 5; ++x)
+            source.Set(x, y, 0, x == 4 || y == 4 ? 255 : 10 * x + 40 * y);
+    for (uint32_t filter : {uint32_t(FilterBox), uint32_t(FilterBox | FilterDither)}) {
+        Image destination(D3DFMT_L8, 1, 2, 2);
+        ASSERT_EQ(Convert(destination, source, filter), S_OK);
+        // Blocks average to 10 * (2x + 0.5) + 40 * (2y + 0.5), rounded up.
+        const uint8_t expected[] = {25, 45, 105, 125};
+        EXPECT_EQ(std::vector<uint8_t>(destination.data.begin(), destination.data.end()),
+                  std::vector<uint8_t>(expected, expected + 4))
+            << std::hex << filter;
+    }
+}
+
+TEST(ConvertRegionHalving, OneByEightToOneByFour) {
+    Image source(D3DFMT_A8R8G8B8, 4, 1, 8);
+    for (uint32_t y = 0; y < 8; ++y) source.Set(0, y, 0, 0x10101010u * y);
+    Image destination(D3DFMT_A8R8G8B8, 4, 1, 4);
+    ASSERT_EQ(Convert(destination, source, FilterBox), S_OK);
+    for (uint32_t y = 0; y < 4; ++y)
+        EXPECT_EQ(destination.Get(0, y), 0x08080808u + 0x20202020u * y) << y;
+}
+
+TEST(ConvertRegionHalving, VolumeFourByFourByThree) {
+    // Each 2x2x2 block of the first two slices averages to an exact byte;
+    // the third slice is dropped.
+    Image source(D3DFMT_A8R8G8B8, 4, 4, 4, 3);
+    for (uint32_t z = 0; z < 3; ++z)
+        for (uint32_t y = 0; y < 4; ++y)
+            for (uint32_t x = 0; x < 4; ++x) {
+                const uint32_t v = z == 2 ? 255 : 20 * (x / 2) + 50 * (y / 2) + 2 * (x % 2) +
+                                                      4 * (y % 2) + 8 * z;
+                source.Set(x, y, z, v * 0x01010101u);
+            }
+    Image destination(D3DFMT_A8R8G8B8, 4, 2, 2, 1);
+    ASSERT_EQ(Convert(destination, source, FilterBox), S_OK);
+    for (uint32_t y = 0; y < 2; ++y)
+        for (uint32_t x = 0; x < 2; ++x)
+            EXPECT_EQ(destination.Get(x, y), (20 * x + 50 * y + 7) * 0x01010101u) << x << y;
+}
+
+TEST(ConvertRegionHalving, SixBySixToTwoByTwoIsTheTriangleFilter) {
+    Image source(D3DFMT_L8, 1, 6, 6);
+    std::mt19937 rng(4);
+    for (uint8_t& v : source.data) v = uint8_t(rng());
+    Image box(D3DFMT_L8, 1, 2, 2);
+    Image triangle(D3DFMT_L8, 1, 2, 2);
+    ASSERT_EQ(Convert(box, source, FilterBox), S_OK);
+    ASSERT_EQ(Convert(triangle, source, FilterTriangle), S_OK);
+    EXPECT_EQ(box.data, triangle.data);
+}
+
+// ---------------------------------------------------------------------------
 // Against Pillow
 // ---------------------------------------------------------------------------
 

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <random>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "convert/conversion.h"
 #include "platform/heap.h"
 #include "support/row_codec_fake.h"
+#include "z3az/d3dformat.h"
 
 namespace z3az {
 namespace {
@@ -556,6 +559,118 @@ TEST(ScaleTriangle, AFailingReadFailsThePath) {
     f.src().failReads = true;
     EXPECT_LT(ScaleTriangle2D(f.job), 0);
     EXPECT_LT(ScaleTriangle3D(f.job), 0);
+}
+
+// ---------------------------------------------------------------------------
+// Through ConvertRegion
+// ---------------------------------------------------------------------------
+
+// Packed pixels of one format, rows and slices without padding.
+struct Image {
+    Image(uint32_t format, uint32_t bytes, uint32_t w, uint32_t h, uint32_t d = 1)
+        : bytes(bytes), w(w), h(h), data(size_t(bytes) * w * h * d) {
+        region.format = format;
+        region.rowPitch = bytes * w;
+        region.slicePitch = bytes * w * h;
+        region.bounds = region.box = ImageBox{0, 0, w, h, 0, d};
+    }
+    BlitRegion& Region() {
+        region.bits = data.data();
+        return region;
+    }
+    void Set(uint32_t x, uint32_t y, uint32_t v) {
+        std::memcpy(&data[(size_t(y) * w + x) * bytes], &v, bytes);
+    }
+    uint32_t Get(uint32_t x, uint32_t y) const {
+        uint32_t v = 0;
+        std::memcpy(&v, &data[(size_t(y) * w + x) * bytes], bytes);
+        return v;
+    }
+    uint32_t bytes, w, h;
+    std::vector<uint8_t> data;
+    BlitRegion region{};
+};
+
+HRESULT Convert(Image& destination, Image& source, uint32_t filter) {
+    ConversionJob job;
+    return job.ConvertRegion(destination.Region(), source.Region(), filter);
+}
+
+TEST(ConvertRegionResize, PointSamplesPixels) {
+    Image source(D3DFMT_A8R8G8B8, 4, 4, 3);
+    for (uint32_t y = 0; y < 3; ++y)
+        for (uint32_t x = 0; x < 4; ++x) source.Set(x, y, 0xFF000000u | (y << 8) | x);
+    Image destination(D3DFMT_A8R8G8B8, 4, 3, 6);
+    ASSERT_EQ(Convert(destination, source, FilterPoint), S_OK);
+    for (uint32_t y = 0; y < 6; ++y)
+        for (uint32_t x = 0; x < 3; ++x)
+            EXPECT_EQ(destination.Get(x, y), 0xFF000000u | ((y / 2) << 8) | x) << x << "," << y;
+}
+
+TEST(ConvertRegionResize, PointOnRowsWiderThanSixteenBits) {
+    Image source(D3DFMT_L8, 1, 70000, 1);
+    for (uint32_t x = 0; x < 70000; ++x) source.Set(x, 0, x % 251);
+    Image destination(D3DFMT_L8, 1, 3, 1);
+    ASSERT_EQ(Convert(destination, source, FilterPoint), S_OK);
+    EXPECT_EQ(destination.data, (std::vector<uint8_t>{0, 23333 % 251, 46666 % 251}));
+}
+
+TEST(ConvertRegionResize, LinearTwoToFour) {
+    Image source(D3DFMT_L8, 1, 2, 1);
+    source.Set(1, 0, 255);
+    Image clamped(D3DFMT_L8, 1, 4, 1);
+    ASSERT_EQ(Convert(clamped, source, FilterLinear | FilterClampU), S_OK);
+    EXPECT_EQ(clamped.data, (std::vector<uint8_t>{0, 64, 191, 255}));
+    Image wrapped(D3DFMT_L8, 1, 4, 1);
+    ASSERT_EQ(Convert(wrapped, source, FilterLinear), S_OK);
+    EXPECT_EQ(wrapped.data, (std::vector<uint8_t>{64, 64, 191, 191}));
+}
+
+TEST(ConvertRegionResize, BoxFiveToThreeIsTheTriangleFilter) {
+    Image source(D3DFMT_L8, 1, 5, 5);
+    std::mt19937 rng(8);
+    for (uint8_t& v : source.data) v = uint8_t(rng());
+    Image box(D3DFMT_L8, 1, 3, 3);
+    Image triangle(D3DFMT_L8, 1, 3, 3);
+    ASSERT_EQ(Convert(box, source, FilterBox), S_OK);
+    ASSERT_EQ(Convert(triangle, source, FilterTriangle), S_OK);
+    EXPECT_EQ(box.data, triangle.data);
+
+    // And the triangle filter is the integral of the tents.
+    const auto w = ReferenceWeights(5, 3, true);
+    for (uint32_t y = 0; y < 3; ++y)
+        for (uint32_t x = 0; x < 3; ++x) {
+            double v = 0;
+            for (uint32_t j = 0; j < 5; ++j)
+                for (uint32_t i = 0; i < 5; ++i) v += source.Get(i, j) * w[x][i] * w[y][j];
+            EXPECT_NEAR(double(triangle.Get(x, y)), std::floor(v + 0.5), 1.0) << x << "," << y;
+        }
+}
+
+TEST(ConvertRegionResize, TriangleVolumesAndConstantImages) {
+    Image source(D3DFMT_X8R8G8B8, 4, 4, 4, 4);
+    for (size_t i = 0; i < source.data.size(); i += 4) {
+        const uint32_t v = 0x00806040u;
+        std::memcpy(&source.data[i], &v, 4);
+    }
+    Image destination(D3DFMT_X8R8G8B8, 4, 3, 2, 5);
+    ASSERT_EQ(Convert(destination, source, FilterTriangle), S_OK);
+    for (size_t i = 0; i < destination.data.size(); i += 4) {
+        uint32_t v;
+        std::memcpy(&v, &destination.data[i], 4);
+        ASSERT_EQ(v & 0x00FFFFFFu, 0x00806040u) << i / 4;
+    }
+}
+
+TEST(ConvertRegionResize, TriangleReductionFarBeyondTheDropLimit) {
+    // 200000 pixels into one: every single pair weighs less than 0.00001,
+    // and the destination must still be written with the average (to float
+    // rounding of positions near 1 in steps of 0.000005).
+    Image source(D3DFMT_L8, 1, 200000, 1);
+    std::fill(source.data.begin(), source.data.end(), uint8_t(200));
+    Image destination(D3DFMT_L8, 1, 1, 1);
+    ASSERT_EQ(Convert(destination, source, FilterTriangle | FilterClampU), S_OK);
+    EXPECT_NEAR(destination.data[0], 200, 1);
 }
 
 }  // namespace
