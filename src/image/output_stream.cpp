@@ -73,6 +73,7 @@ HRESULT OutputStream::Open(const void* destination, uint32_t target) {
 HRESULT OutputStream::Write(const void* data, uint32_t n, uint32_t* written) {
     const uint8_t* bytes = static_cast<const uint8_t*>(data);
     if (n != 0 && !data) return E_FAIL;
+    if (observer && !observer(observerContext, n)) return E_FAIL;
     if (mode == StreamMemory) {
         const uint64_t end = uint64_t(committed) + n;
         if (end > UINT32_MAX) return E_OUTOFMEMORY;

@@ -24,6 +24,11 @@ enum StreamMode : uint32_t {
     StreamMemory = 2,
 };
 
+// Sees every Write call before it is carried out (length in bytes);
+// returning false makes that call fail with E_FAIL. For tests and tools
+// that need to know how a writer feeds its stream.
+typedef bool (*StreamWriteObserver)(void* context, uint32_t length);
+
 struct OutputStream {
     HANDLE file = INVALID_HANDLE_VALUE;  // open file in StreamFile mode
     uint32_t mode = StreamNotOpen;
@@ -31,6 +36,8 @@ struct OutputStream {
     uint8_t* buffer = nullptr;           // WriteBlockSize bytes, in StreamFile mode
     uint32_t buffered = 0;               // bytes waiting in buffer
     uint32_t committed = 0;              // bytes passed to the file / stored in memory
+    StreamWriteObserver observer = nullptr;
+    void* observerContext = nullptr;
 
     OutputStream() = default;
     OutputStream(const OutputStream&) = delete;

@@ -33,6 +33,22 @@ inline std::vector<uint8_t> StreamBytes(const OutputStream& stream) {
     return std::vector<uint8_t>(p, p + stream.committed);
 }
 
+// Records the length of every OutputStream::Write call; with failFrom set to
+// n, the nth call (1-based) and every later one fail.
+struct StreamRecorder {
+    std::vector<uint32_t> lengths;
+    size_t failFrom = 0;
+    void Attach(OutputStream& stream) {
+        stream.observer = &Observe;
+        stream.observerContext = this;
+    }
+    static bool Observe(void* context, uint32_t length) {
+        auto* self = static_cast<StreamRecorder*>(context);
+        self->lengths.push_back(length);
+        return self->failFrom == 0 || self->lengths.size() < self->failFrom;
+    }
+};
+
 inline uint32_t Le16(const std::vector<uint8_t>& b, size_t at) { return b[at] | (b[at + 1] << 8); }
 inline uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
     return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t(b[at + 3]) << 24);
