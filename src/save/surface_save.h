@@ -8,6 +8,7 @@
 
 #include "z3az/d3d9.h"
 #include "z3az/types.h"
+#include "z3az/z3az.h"  // SaveSurface and SaveSurfaceToFile
 
 namespace z3az {
 
@@ -41,16 +42,5 @@ struct SurfaceLock {
 // Copies the pixel rows of `source` into `destination`, a surface of the
 // same format and size.
 HRESULT CopySurfaceRows(IDirect3DSurface9* source, IDirect3DSurface9* destination);
-
-// destination: an 8-bit file name (FileA), a UTF-16 file name (FileW), or
-// the IDataBuffer** that receives the bytes (Memory). For a default-pool
-// surface whose device is lost after a complete save the result is
-// D3DERR_DEVICELOST; the output is written all the same.
-HRESULT SaveSurface(const void* destination, uint32_t fileFormat, const PALETTEENTRY* palette,
-                    const RECT* rect, uint32_t target, IDirect3DSurface9* surface);
-
-// SaveSurface to a file named by an 8-bit string.
-HRESULT SaveSurfaceToFile(const char* fileName, uint32_t fileFormat, IDirect3DSurface9* surface,
-                          const PALETTEENTRY* palette, const RECT* rect);
 
 }  // namespace z3az
