@@ -1,5 +1,6 @@
 // z3az: converts images and raw pixel dumps into BMP, DIB, JPEG, PNG, TGA,
 // DDS, Radiance HDR and PFM files with the Z3AZ library.
+#include <csignal>
 #include <cstdio>
 
 #include "options.h"
@@ -37,7 +38,7 @@ const char HelpText[] =
     "  --clamp u,v,w         filters do not wrap around these edges\n"
     "  --mipmaps N|all       a chain of N (or all) levels, box filtered (DDS)\n"
     "  --cube                six inputs +X, -X, +Y, -Y, +Z, -Z make a cube map (DDS)\n"
-    "  --rect L,T,R,B        save only this rectangle\n"
+    "  --rect L,T,R,B        save only this rectangle (of the image after --size)\n"
     "  --color-key AARRGGBB  pixels of this colour become transparent black\n"
     "\n"
     "  --list-formats        the pixel formats, their bits and the file types\n"
@@ -50,6 +51,8 @@ const char HelpText[] =
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A closed standard output is reported as a failed write, not a signal.
+    std::signal(SIGPIPE, SIG_IGN);
     z3az::cli::Options options;
     z3az::cli::Message error;
     if (!z3az::cli::ParseOptions(argc, argv, &options, &error)) {
