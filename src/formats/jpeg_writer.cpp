@@ -104,6 +104,13 @@ void CompressWithJumpPoint(JpegState* s, const ImageLayer* layer, uint32_t bytes
         s->result = E_FAIL;
         return;
     }
+    // libjpeg compares the dimensions with JPEG_MAX_DIMENSION as `long`,
+    // which on 32-bit systems lets sizes of 2^31 and more through (and then
+    // divides by zero): refuse them here, before the library sees them.
+    if (layer->width > JPEG_MAX_DIMENSION || layer->height > JPEG_MAX_DIMENSION) {
+        s->result = E_FAIL;
+        return;
+    }
     jpeg_create_compress(&s->cinfo);
     s->cinfo.in_color_space = JCS_RGB;
     jpeg_set_defaults(&s->cinfo);

@@ -14,7 +14,11 @@ foreach(header z3az/z3az.h z3az/d3d9.h z3az/d3d9_runtime.h z3az/data_buffer.h z3
     message(FATAL_ERROR "not installed: include/${header}")
   endif()
 endforeach()
-run(${CMAKE_COMMAND} -S ${SOURCE} -B ${WORK} -G ${GENERATOR} -DCMAKE_PREFIX_PATH=${PREFIX}
+set(toolchain "")
+if(TOOLCHAIN)
+  set(toolchain "-DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN}")  # e.g. the 32-bit build
+endif()
+run(${CMAKE_COMMAND} -S ${SOURCE} -B ${WORK} -G ${GENERATOR} -DCMAKE_PREFIX_PATH=${PREFIX} ${toolchain}
     "-DCMAKE_CXX_FLAGS=${FLAGS}" "-DCMAKE_EXE_LINKER_FLAGS=${FLAGS}")
 run(${CMAKE_COMMAND} --build ${WORK})
 run(${WORK}/consumer ${WORK}/shot.bmp)
