@@ -12,6 +12,10 @@
 #include "convert/pixel_codec.h"
 #include "platform/heap.h"
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace z3az {
 namespace {
 
@@ -62,19 +66,62 @@ inline void AddScaled(ColorF& acc, const ColorF& v, float w) {
     acc.a += v.a * w;
 }
 
-// Horizontal pass of the triangle filter: every destination column of one
-// source row, summed from the x table.
-void FilterRow(const TriangleWeightTable& xTable, uint32_t sourceWidth, const ColorF* source,
-               ColorF* out, uint32_t destinationWidth) {
-    ZeroColors(out, destinationWidth);
-    const TriangleRecord* record = xTable.First();
-    for (uint32_t x = 0; x < sourceWidth; ++x, record = record->Next()) {
-        const TrianglePair* pair = record->Pairs();
-        const uint32_t n = record->Count();
-        const ColorF s = source[x];
-        for (uint32_t k = 0; k < n; ++k) AddScaled(out[pair[k].index], s, pair[k].weight);
+// The x table turned round for the horizontal pass: for every destination
+// column the (source column, weight) pairs that reach it, in increasing
+// source order. Summing per destination column keeps the running sum in a
+// register; the additions happen in the same order as a walk over the
+// source columns would make them, so the sums are the same.
+class ColumnGather {
+public:
+    ~ColumnGather() {
+        Free(starts_);
+        Free(pairs_);
     }
-}
+
+    HRESULT Build(const TriangleWeightTable& xTable, uint32_t sourceWidth,
+                  uint32_t destinationWidth) {
+        starts_ = static_cast<uint32_t*>(AllocateArray(size_t(destinationWidth) + 1, 4));
+        if (!starts_) return E_OUTOFMEMORY;
+        std::memset(starts_, 0, (size_t(destinationWidth) + 1) * 4);
+        size_t total = 0;
+        const TriangleRecord* record = xTable.First();
+        for (uint32_t x = 0; x < sourceWidth; ++x, record = record->Next()) {
+            const TrianglePair* pair = record->Pairs();
+            for (uint32_t k = 0, n = record->Count(); k < n; ++k) ++starts_[pair[k].index + 1];
+            total += record->Count();
+        }
+        pairs_ = static_cast<TrianglePair*>(AllocateArray(total, sizeof(TrianglePair)));
+        if (!pairs_) return E_OUTOFMEMORY;
+        for (uint32_t c = 0; c < destinationWidth; ++c) starts_[c + 1] += starts_[c];
+        // Fill in source order, moving each column's start up as it fills,
+        // then move the starts back.
+        record = xTable.First();
+        for (uint32_t x = 0; x < sourceWidth; ++x, record = record->Next()) {
+            const TrianglePair* pair = record->Pairs();
+            for (uint32_t k = 0, n = record->Count(); k < n; ++k)
+                pairs_[starts_[pair[k].index]++] = TrianglePair{int32_t(x), pair[k].weight};
+        }
+        for (uint32_t c = destinationWidth; c > 0; --c) starts_[c] = starts_[c - 1];
+        starts_[0] = 0;
+        width_ = destinationWidth;
+        return S_OK;
+    }
+
+    // Every destination column of one source row.
+    void FilterRow(const ColorF* source, ColorF* out) const {
+        for (uint32_t c = 0; c < width_; ++c) {
+            ColorF sum{0.0f, 0.0f, 0.0f, 0.0f};
+            for (uint32_t k = starts_[c], end = starts_[c + 1]; k < end; ++k)
+                AddScaled(sum, source[pairs_[k].index], pairs_[k].weight);
+            out[c] = sum;
+        }
+    }
+
+private:
+    uint32_t* starts_ = nullptr;
+    TrianglePair* pairs_ = nullptr;
+    uint32_t width_ = 0;
+};
 
 // out[c] += row[c] * w for a whole destination row.
 void Accumulate(ColorF* out, const ColorF* row, float w, uint32_t count) {
@@ -311,6 +358,15 @@ void ClampToRange(ColorF* values, size_t count, ValueRange range) {
             return;
     }
     // Below the lower bound: the bound; not below 1 (a NaN too): 1.
+#ifdef __SSE2__
+    // minps gives its second operand when either is a NaN, so a NaN becomes
+    // 1 before the lower bound is applied.
+    const __m128 one = _mm_set1_ps(1.0f);
+    const __m128 low = _mm_setr_ps(lo, lo, lo, alphaLo);
+    float* p = &values[0].r;
+    for (size_t i = 0; i < count; ++i, p += 4)
+        _mm_storeu_ps(p, _mm_max_ps(_mm_min_ps(_mm_loadu_ps(p), one), low));
+#else
     auto clamp = [](float x, float low) { return x < low ? low : (x < 1.0f ? x : 1.0f); };
     for (size_t i = 0; i < count; ++i) {
         ColorF& c = values[i];
@@ -319,6 +375,7 @@ void ClampToRange(ColorF* values, size_t count, ValueRange range) {
         c.b = clamp(c.b, lo);
         c.a = clamp(c.a, alphaLo);
     }
+#endif
 }
 
 // ---------------------------------------------------------------------------
@@ -513,6 +570,8 @@ HRESULT ScaleTriangle2D(ConversionJob& job) {
     HeapArray<ColorF> sourceRow(src.width);
     HeapArray<ColorF> filtered(dst.width);
     if (!rows || !sourceRow || !filtered) return E_OUTOFMEMORY;
+    ColumnGather columns;
+    if (FAILED(columns.Build(*x.table, src.width, dst.width))) return E_OUTOFMEMORY;
     if (!rows.CountPending(*y.table, src.height)) return E_FAIL;
 
     const ValueRange range = src.valueRange;
@@ -522,7 +581,7 @@ HRESULT ScaleTriangle2D(ConversionJob& job) {
         if (FAILED(hr)) return hr;
         hr = src.ReadRow(j, 0, sourceRow.get());
         if (FAILED(hr)) return hr;
-        FilterRow(*x.table, src.width, sourceRow.get(), filtered.get(), dst.width);
+        columns.FilterRow(sourceRow.get(), filtered.get());
 
         const TrianglePair* pair = record->Pairs();
         const uint32_t n = record->Count();
@@ -558,6 +617,8 @@ HRESULT ScaleTriangle3D(ConversionJob& job) {
     HeapArray<ColorF> sourceRow(src.width);
     HeapArray<ColorF> filtered(dst.width);
     if (!slices || !sourceRow || !filtered) return E_OUTOFMEMORY;
+    ColumnGather columns;
+    if (FAILED(columns.Build(*x.table, src.width, dst.width))) return E_OUTOFMEMORY;
     if (!slices.CountPending(*z.table, src.depth)) return E_FAIL;
 
     const ValueRange range = src.valueRange;
@@ -572,7 +633,7 @@ HRESULT ScaleTriangle3D(ConversionJob& job) {
         for (uint32_t j = 0; j < src.height; ++j, yRecord = yRecord->Next()) {
             hr = src.ReadRow(j, k, sourceRow.get());
             if (FAILED(hr)) return hr;
-            FilterRow(*x.table, src.width, sourceRow.get(), filtered.get(), dst.width);
+            columns.FilterRow(sourceRow.get(), filtered.get());
             const TrianglePair* yPair = yRecord->Pairs();
             const uint32_t yn = yRecord->Count();
             for (uint32_t s = 0; s < zn; ++s) {
