@@ -111,21 +111,29 @@ uint16_t R5G6B5FromRgb(float r, float g, float b) {
     return static_cast<uint16_t>((code(r, 31.0f) << 11) | (code(g, 63.0f) << 5) | code(b, 31.0f));
 }
 
+// The per-point loops work on separate red, green and blue arrays so that the
+// compiler can run them four points at a time; the sums are then formed one
+// point after the other, in the same order as a plain loop would.
 void FindColorEndpoints(const WeightedRgb* points, int paletteSize, WeightedRgb* outA,
                         WeightedRgb* outB) {
     const float* w0 = kColorW0[paletteSize == 4 ? 1 : 0];
     const float* w1 = kColorW1[paletteSize == 4 ? 1 : 0];
 
+    alignas(16) float pr[16], pg[16], pb[16];
+    for (int i = 0; i < 16; ++i) {
+        pr[i] = points[i].r;
+        pg[i] = points[i].g;
+        pb[i] = points[i].b;
+    }
     WeightedRgb mn{DxtWeightR, DxtWeightG, DxtWeightB};
     WeightedRgb mx{0.0f, 0.0f, 0.0f};
     for (int i = 0; i < 16; ++i) {
-        const WeightedRgb& p = points[i];
-        if (p.r < mn.r) mn.r = p.r;
-        if (p.g < mn.g) mn.g = p.g;
-        if (p.b < mn.b) mn.b = p.b;
-        if (p.r > mx.r) mx.r = p.r;
-        if (p.g > mx.g) mx.g = p.g;
-        if (p.b > mx.b) mx.b = p.b;
+        if (pr[i] < mn.r) mn.r = pr[i];
+        if (pg[i] < mn.g) mn.g = pg[i];
+        if (pb[i] < mn.b) mn.b = pb[i];
+        if (pr[i] > mx.r) mx.r = pr[i];
+        if (pg[i] > mx.g) mx.g = pg[i];
+        if (pb[i] > mx.b) mx.b = pb[i];
     }
     const float dr = mx.r - mn.r, dg = mx.g - mn.g, db = mx.b - mn.b;
     const float span = Dot(dr, dg, db, dr, dg, db);
@@ -137,12 +145,16 @@ void FindColorEndpoints(const WeightedRgb* points, int paletteSize, WeightedRgb*
 
     // Pick the diagonal of the bounding box along which the points spread.
     const float cr = (mx.r + mn.r) / 2.0f, cg = (mx.g + mn.g) / 2.0f, cb = (mx.b + mn.b) / 2.0f;
+    alignas(16) float ur[16], ug[16], ub[16];
+    for (int i = 0; i < 16; ++i) {
+        ur[i] = (pr[i] - cr) * dr / span;
+        ug[i] = (pg[i] - cg) * dg / span;
+        ub[i] = (pb[i] - cb) * db / span;
+    }
     float sums[4] = {0.0f, 0.0f, 0.0f, 0.0f};
     for (int i = 0; i < 16; ++i) {
-        const float ur = (points[i].r - cr) * dr / span;
-        const float ug = (points[i].g - cg) * dg / span;
-        const float ub = (points[i].b - cb) * db / span;
-        const float s0 = ur + ug + ub, s1 = ur + ug - ub, s2 = ur - ug + ub, s3 = ur - ug - ub;
+        const float s0 = ur[i] + ug[i] + ub[i], s1 = ur[i] + ug[i] - ub[i];
+        const float s2 = ur[i] - ug[i] + ub[i], s3 = ur[i] - ug[i] - ub[i];
         sums[0] += s0 * s0;
         sums[1] += s1 * s1;
         sums[2] += s2 * s2;
@@ -163,23 +175,31 @@ void FindColorEndpoints(const WeightedRgb* points, int paletteSize, WeightedRgb*
     // Refine the endpoints by least squares on the palette positions.
     const int last = paletteSize - 1;
     const float steps = static_cast<float>(last);
+    alignas(16) int position[16];
     for (int pass = 0; pass < 8; ++pass) {
         const float er = b.r - a.r, eg = b.g - a.g, eb = b.b - a.b;
         const float length = Dot(er, eg, eb, er, eg, eb);
         if (length < kSmallSpan) break;
+        for (int i = 0; i < 16; ++i) {
+            const float t =
+                ((pr[i] - a.r) * er + (pg[i] - a.g) * eg + (pb[i] - a.b) * eb) * steps / length;
+            // Negative t gives 0 and t of steps or more gives the last
+            // position: clamping t to 0..steps first and then rounding is the
+            // same, without branches (NaN clamps to 0).
+            float clamped = t > 0.0f ? t : 0.0f;
+            clamped = clamped < steps ? clamped : steps;
+            position[i] = static_cast<int>(clamped + 0.5f);
+        }
         WeightedRgb gA{0.0f, 0.0f, 0.0f}, gB{0.0f, 0.0f, 0.0f};
         float sA = 0.0f, sB = 0.0f;
         for (int i = 0; i < 16; ++i) {
-            const WeightedRgb& p = points[i];
-            const float t = Dot(p.r - a.r, p.g - a.g, p.b - a.b, er, eg, eb) * steps / length;
-            int k;
-            if (!(t > 0.0f)) k = 0;  // also for t = 0, where (t + 0.5) truncates to 0
-            else if (t >= steps) k = last;
-            else k = static_cast<int>(t + 0.5f);
+            const int k = position[i];
             const float wa = w0[k], wb = w1[k];
-            const float rr = a.r * wa + b.r * wb - p.r;
-            const float rg = a.g * wa + b.g * wb - p.g;
-            const float rb = a.b * wa + b.b * wb - p.b;
+            const float rr = a.r * wa + b.r * wb - pr[i];
+            const float rg = a.g * wa + b.g * wb - pg[i];
+            const float rb = a.b * wa + b.b * wb - pb[i];
+            // w x 0.125 x r: the factor 0.125 is exact, so the order of the
+            // two products does not change the result.
             const float fa = wa * 0.125f, fb = wb * 0.125f;
             gA.r += fa * rr;
             gA.g += fa * rg;
@@ -278,26 +298,43 @@ void EncodeColorBlock(const ColorF* pixels, uint8_t* out, bool transparencyAllow
     }
 
     const uint32_t* positionToIndex = paletteSize == 3 ? kColorIndex3 : kColorIndex4;
-    for (int i = 0; i < 16; ++i) error[i] = WeightedRgb{0.0f, 0.0f, 0.0f};
+    // t of 0 or less picks colour0, steps or more colour1, anything between
+    // the nearest position; clamping t to 0..steps and rounding does the same
+    // without branches (NaN clamps to 0).
+    auto positionOf = [steps](float t) {
+        float clamped = t > 0.0f ? t : 0.0f;
+        clamped = clamped < steps ? clamped : steps;
+        return static_cast<int>(clamped + 0.5f);
+    };
+    const bool threeColors = paletteSize == 3;
     uint32_t indices = 0;
-    for (int i = 0; i < 16; ++i) {
-        uint32_t index;
-        if (paletteSize == 3 && pixels[i].a < 0.5f) {
-            index = 3;
-        } else {
-            const float r = pixels[i].r * DxtWeightR + error[i].r;
-            const float g = pixels[i].g * DxtWeightG + error[i].g;
-            const float b2 = pixels[i].b * DxtWeightB + error[i].b;
-            const float t = Dot(r - e0.r, g - e0.g, b2 - e0.b, pr, pg, pb);
-            if (!(t > 0.0f)) index = 0;
-            else if (t >= steps) index = 1;
-            else index = positionToIndex[static_cast<int>(t + 0.5f)];
-            if (dither) {
+    if (!dither) {
+        // Every pixel on its own: a loop the compiler can run four at a time.
+        alignas(16) int position[16];
+        for (int i = 0; i < 16; ++i) {
+            const float t = Dot(pixels[i].r * DxtWeightR - e0.r, pixels[i].g * DxtWeightG - e0.g,
+                                pixels[i].b * DxtWeightB - e0.b, pr, pg, pb);
+            position[i] = positionOf(t);
+        }
+        for (int i = 0; i < 16; ++i) {
+            const uint32_t index =
+                threeColors && pixels[i].a < 0.5f ? 3u : positionToIndex[position[i]];
+            indices |= index << (2 * i);
+        }
+    } else {
+        for (int i = 0; i < 16; ++i) error[i] = WeightedRgb{0.0f, 0.0f, 0.0f};
+        for (int i = 0; i < 16; ++i) {
+            uint32_t index = 3;
+            if (!(threeColors && pixels[i].a < 0.5f)) {
+                const float r = pixels[i].r * DxtWeightR + error[i].r;
+                const float g = pixels[i].g * DxtWeightG + error[i].g;
+                const float b2 = pixels[i].b * DxtWeightB + error[i].b;
+                index = positionToIndex[positionOf(Dot(r - e0.r, g - e0.g, b2 - e0.b, pr, pg, pb))];
                 const WeightedRgb& chosen = palette[index];
                 DiffuseRgb(error, i, r - chosen.r, g - chosen.g, b2 - chosen.b);
             }
+            indices |= index << (2 * i);
         }
-        indices |= index << (2 * i);
     }
     WriteColorHalf(out, colour0, colour1, indices);
 }
