@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <list>
 #include <string>
 #include <vector>
 
@@ -21,8 +22,11 @@ struct Parsed {
     std::string error;
 };
 
+// The options point into argv, so each command line lives as long as the
+// test program.
 Parsed Parse(std::initializer_list<const char*> args, Options* options) {
-    std::vector<std::string> storage = {"z3az"};
+    static std::list<std::vector<std::string>> kept;
+    std::vector<std::string>& storage = kept.emplace_back(std::vector<std::string>{"z3az"});
     for (const char* arg : args) storage.emplace_back(arg);
     std::vector<char*> argv;
     for (std::string& s : storage) argv.push_back(s.data());
