@@ -14,12 +14,15 @@ foreach(header z3az/z3az.h z3az/d3d9.h z3az/d3d9_runtime.h z3az/data_buffer.h z3
     message(FATAL_ERROR "not installed: include/${header}")
   endif()
 endforeach()
-set(toolchain "")
+set(options "")
 if(TOOLCHAIN)
-  set(toolchain "-DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN}")  # e.g. the 32-bit build
+  list(APPEND options "-DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN}")  # e.g. the 32-bit build
 endif()
-run(${CMAKE_COMMAND} -S ${SOURCE} -B ${WORK} -G ${GENERATOR} -DCMAKE_PREFIX_PATH=${PREFIX} ${toolchain}
-    "-DCMAKE_CXX_FLAGS=${FLAGS}" "-DCMAKE_EXE_LINKER_FLAGS=${FLAGS}")
+if(FLAGS)
+  # Only when there are flags: an empty value would drop the toolchain's own.
+  list(APPEND options "-DCMAKE_CXX_FLAGS=${FLAGS}" "-DCMAKE_EXE_LINKER_FLAGS=${FLAGS}")
+endif()
+run(${CMAKE_COMMAND} -S ${SOURCE} -B ${WORK} -G ${GENERATOR} -DCMAKE_PREFIX_PATH=${PREFIX} ${options})
 run(${CMAKE_COMMAND} --build ${WORK})
 run(${WORK}/consumer ${WORK}/shot.bmp)
 file(READ ${WORK}/shot.bmp head LIMIT 2)
