@@ -377,7 +377,7 @@ TEST(Srgb, EncodeAndDecodeValues) {
     EXPECT_EQ(out[2].g, 0.0f);
     EXPECT_EQ(out[2].b, 0.0f);
 
-    ColorF dec[2] = {{0.5f, 0, 1, 0.5f}, {0.25f, 0.75f, 0.1f, 1}};
+    ColorF dec[4] = {{0.5f, 0, 1, 0.5f}, {0.25f, 0.75f, 0.1f, 1}, {1, 1, 1, 1}, {0, 0, 0, 0}};
     c->DecodeSrgb(dec);
     EXPECT_NEAR(dec[0].r, 0.2176f, 5e-4);
     EXPECT_EQ(dec[0].g, 0.0f);
