@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "convert/conversion.h"
 #include "convert/pair_codec.h"
 #include "platform/heap.h"
 #include "z3az/d3dformat.h"
@@ -271,6 +272,38 @@ TEST(PairCodec, FailedCacheAllocationReadsAndWritesNothing) {
     EXPECT_EQ(codec->WriteRow(0, 0, row), E_OUTOFMEMORY);
     codec.reset();
     EXPECT_EQ(s.bytes, (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 8}));
+}
+
+// Through the engine: A8R8G8B8 into YUY2 and back.
+TEST(PairCodec, ConvertsToAndFromPackedRgb) {
+    std::vector<uint8_t> argb;
+    for (int p = 0; p < 4; ++p) {
+        const uint8_t v = p % 2 ? 0 : 255;  // white, black, white, black
+        argb.insert(argb.end(), {v, v, v, 255});
+    }
+    auto argbRegion = [](std::vector<uint8_t>& bits) {
+        BlitRegion r{};
+        r.bits = bits.data();
+        r.format = D3DFMT_A8R8G8B8;
+        r.rowPitch = 16;
+        r.slicePitch = 16;
+        r.bounds = r.box = ImageBox{0, 0, 4, 1, 0, 1};
+        return r;
+    };
+    Surface yuv(4, 1);
+    {
+        BlitRegion d = yuv.Whole(D3DFMT_YUY2), src = argbRegion(argb);
+        ConversionJob job;
+        ASSERT_EQ(job.ConvertRegion(d, src, FilterNone | FilterDither), S_OK);
+    }
+    EXPECT_EQ(yuv.bytes, (std::vector<uint8_t>{235, 128, 16, 128, 235, 128, 16, 128}));
+    std::vector<uint8_t> back(16, 7);
+    {
+        BlitRegion d = argbRegion(back), src = yuv.Whole(D3DFMT_YUY2);
+        ConversionJob job;
+        ASSERT_EQ(job.ConvertRegion(d, src, FilterNone), S_OK);
+    }
+    EXPECT_EQ(back, argb);
 }
 
 }  // namespace
