@@ -227,8 +227,9 @@ TEST(ImageSaver, MemorySaveAllocationFailuresLeaveNoBuffer) {
 }
 
 TEST(ImageSaver, NumericLocaleIsCWhileWritingAndRestoredAfter) {
-    const char* german = std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
-    ASSERT_NE(german, nullptr) << "de_DE.UTF-8 missing: run scripts/setup.sh";
+    const char* set = std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
+    ASSERT_NE(set, nullptr) << "de_DE.UTF-8 missing: run scripts/setup.sh";
+    const std::string german = set;  // the returned name is only valid until the next call
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", 1.5);
     ASSERT_STREQ(text, "1,5");
@@ -257,12 +258,12 @@ TEST(ImageSaver, NumericLocaleIsCWhileWritingAndRestoredAfter) {
     EXPECT_EQ(hr, S_OK);
     EXPECT_EQ(seen.locale, "C");
     EXPECT_EQ(seen.number, "1.5");
-    EXPECT_STREQ(std::setlocale(LC_NUMERIC, nullptr), german);
+    EXPECT_EQ(std::string(std::setlocale(LC_NUMERIC, nullptr)), german);
     std::snprintf(text, sizeof text, "%.1f", 1.5);
     EXPECT_STREQ(text, "1,5");
     // A failed save restores it too.
     EXPECT_EQ(ImageSaver::Save(layer, "/dev/full", ImageFileBmp, FileA), E_FAIL);
-    EXPECT_STREQ(std::setlocale(LC_NUMERIC, nullptr), german);
+    EXPECT_EQ(std::string(std::setlocale(LC_NUMERIC, nullptr)), german);
     std::setlocale(LC_NUMERIC, "C");
 }
 
