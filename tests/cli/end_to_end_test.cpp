@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <ftw.h>
+#include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -87,6 +88,44 @@ RunResult Execute(const std::string& program, const std::vector<std::string>& ar
     run.err.assign(err.begin(), err.end());
     unlink(outPath.c_str());
     unlink(errPath.c_str());
+    return run;
+}
+
+// Runs a program with standard error on a pseudo-terminal and returns what
+// the terminal received.
+RunResult ExecuteOnTerminal(const std::string& program, const std::vector<std::string>& args,
+                            const std::string& dir) {
+    RunResult run;
+    int master = -1, slave = -1;
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
+        ADD_FAILURE() << "no pseudo-terminal";
+        return run;
+    }
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(master);
+        int null = open("/dev/null", O_RDWR);
+        if (null < 0 || chdir(dir.c_str()) != 0) _exit(127);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(slave, 2);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(program.c_str()));
+        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execvp(program.c_str(), argv.data());
+        _exit(127);
+    }
+    close(slave);
+    char buffer[4096];
+    for (;;) {
+        ssize_t got = read(master, buffer, sizeof buffer);
+        if (got <= 0) break;  // EIO once the program has closed the terminal
+        run.err.append(buffer, size_t(got));
+    }
+    close(master);
+    int status = 0;
+    if (pid > 0 && waitpid(pid, &status, 0) == pid) run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
 }
 
@@ -570,6 +609,44 @@ TEST_F(CliEndToEnd, SizeResamplesWithTheChosenFilter) {
     EXPECT_EQ(image.at(6, 1, 0), 0);  // padded with black
 }
 
+TEST_F(CliEndToEnd, FlagsMapOntoTheFilterWord) {
+    // sRGB: 128 encoded is about 55 linear, and back.
+    std::vector<uint8_t> grey;
+    for (int i = 0; i < 4; ++i) grey.insert(grey.end(), {128, 128, 128, 255});
+    WritePng(Path("grey.png"), 2, 2, grey, false);
+    RunResult run = Tool({"--format", "A8R8G8B8", "--srgb-in", "grey.png", "linear.dds"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    Bytes dds = ReadFile(Path("linear.dds"));
+    ASSERT_EQ(dds.size(), 128u + 16);
+    EXPECT_NEAR(dds[128], 55, 1);
+    WriteFile(Path("linear.raw"), Bytes(dds.begin() + 128, dds.end()));
+    run = Tool({"--raw", "A8R8G8B8,2,2", "--format", "A8R8G8B8", "--srgb-out", "linear.raw", "encoded.dds"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    dds = ReadFile(Path("encoded.dds"));
+    EXPECT_NEAR(dds[128], 128, 1);
+
+    // Without --dither a conversion rounds plainly; with it some pixels take
+    // the neighbouring level.
+    std::vector<uint8_t> ramp;
+    for (uint32_t i = 0; i < 256; ++i) ramp.insert(ramp.end(), {uint8_t(i), uint8_t(255 - i), uint8_t(i / 2), 255});
+    WritePng(Path("ramp.png"), 16, 16, ramp, false);
+    ASSERT_EQ(Tool({"--format", "R5G6B5", "ramp.png", "plain.dds"}).status, 0);
+    ASSERT_EQ(Tool({"--format", "R5G6B5", "--dither", "ramp.png", "dithered.dds"}).status, 0);
+    const Bytes plain = ReadFile(Path("plain.dds")), dithered = ReadFile(Path("dithered.dds"));
+    ASSERT_EQ(plain.size(), 128u + 512);
+    ASSERT_EQ(dithered.size(), plain.size());
+    int differing = 0;
+    for (uint32_t i = 0; i < 256; ++i) {
+        const uint16_t p = uint16_t(plain[128 + 2 * i] | plain[129 + 2 * i] << 8);
+        const uint16_t d = uint16_t(dithered[128 + 2 * i] | dithered[129 + 2 * i] << 8);
+        const int red = p >> 11;
+        EXPECT_EQ(red, int(i * 31.0f / 255.0f + 0.5f)) << i;
+        EXPECT_LE(std::abs(int(d >> 11) - red), 1) << i;
+        differing += p != d;
+    }
+    EXPECT_GT(differing, 0);
+}
+
 // ---------------------------------------------------------------------------
 // Mipmaps and cube maps
 // ---------------------------------------------------------------------------
@@ -580,8 +657,9 @@ TEST_F(CliEndToEnd, AllMipmapsOf256x256GiveNineLevels) {
         for (uint32_t x = 0; x < 256; ++x)
             rgba.insert(rgba.end(), {uint8_t((x + y) % 2 ? 240 : 16), uint8_t(x), uint8_t(y), 255});
     WritePng(Path("in.png"), 256, 256, rgba, false);
-    RunResult run = Tool({"--quiet", "--mipmaps", "all", "in.png", "mips.dds"});
+    RunResult run = Tool({"--mipmaps", "all", "in.png", "mips.dds"});
     ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");  // no progress when standard error is not a terminal
     const Bytes dds = ReadFile(Path("mips.dds"));
     size_t expected = 128;
     for (uint32_t size = 256; size >= 1; size /= 2) expected += size_t(size) * size * 4;
@@ -601,6 +679,21 @@ TEST_F(CliEndToEnd, AllMipmapsOf256x256GiveNineLevels) {
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("MIP-map levels: 256x256 128x128 64x64 32x32 16x16 8x8 4x4 2x2 1x1"), std::string::npos)
         << run.out;
+}
+
+TEST_F(CliEndToEnd, ProgressIsShownOnATerminalUnlessQuiet) {
+    WritePng(Path("in.png"), 64, 64, Gradient(64, 64), false);
+    RunResult run = ExecuteOnTerminal(Z3AZ_CLI_PROGRAM, {"--mipmaps", "all", "in.png", "a.dds"}, dir_);
+    ASSERT_EQ(run.status, 0) << run.err;
+    for (int level = 1; level <= 7; ++level) {
+        const std::string line = "z3az: mipmap level " + std::to_string(level) + "/7";
+        EXPECT_NE(run.err.find(line), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(run.err.find('\n'), std::string::npos) << "one line, rewritten in place";
+    run = ExecuteOnTerminal(Z3AZ_CLI_PROGRAM, {"--quiet", "--mipmaps", "all", "in.png", "b.dds"}, dir_);
+    ASSERT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(ReadFile(Path("a.dds")), ReadFile(Path("b.dds")));
 }
 
 TEST_F(CliEndToEnd, MipmapsOfADxt5Texture) {

@@ -236,6 +236,7 @@ bool BuildFace(Picture& input, const Options& options, const Plan& plan, Face* f
     const uint32_t key = options.haveColorKey ? options.colorKey : 0;
     const uint32_t clamp = options.flags & (FilterClampU | FilterClampV | FilterClampW);
     face->levelCount = 0;
+    if (plan.levels > 1) reporter.Progress("mipmap level", 1, plan.levels);
     if (convertTop) {
         if (!Convert(input, plan.format, plan.width, plan.height, plan.depth, options.FilterWord(), key, &input,
                      &face->levels[0], what)) {
