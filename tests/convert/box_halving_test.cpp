@@ -670,6 +670,16 @@ TEST(HalvePacked, MatchesPillowReduce) {
         ASSERT_TRUE(HalvePacked(dst, src));
         EXPECT_EQ(out, PillowReduce(source.data, c.w, c.h, c.bytes)) << c.w << "x" << c.h;
 
+        // The whole conversion, trimming included, gives the same bytes.
+        std::vector<uint8_t> converted(out.size());
+        BlitRegion whole = source.region;
+        whole.box = whole.bounds = ImageBox{0, 0, c.w, c.h, 0, 1};
+        BlitRegion half = d;
+        half.bits = converted.data();
+        ConversionJob job;
+        ASSERT_EQ(job.ConvertRegion(half, whole, FilterBox), S_OK);
+        EXPECT_EQ(converted, out);
+
         if (c.bytes == 4) {
             std::vector<uint8_t> plain(out.size());
             HalveFourBytes(plain.data(), source.data.data(), c.w & ~1u, c.h & ~1u,
