@@ -121,15 +121,61 @@ struct Field {
     constexpr float InverseMax() const { return 1.0f / static_cast<float>(Max()); }
 };
 
+// A pixel of 1 to 8 bytes as a little-endian word. The odd sizes are put
+// together from exact-width pieces, which keeps them in registers.
 template <uint32_t Bytes>
 inline uint64_t LoadPixel(const uint8_t* p) {
-    uint64_t v = 0;
-    std::memcpy(&v, p, Bytes);
-    return v;
+    if constexpr (Bytes == 1) {
+        return p[0];
+    } else if constexpr (Bytes == 2) {
+        uint16_t v;
+        std::memcpy(&v, p, 2);
+        return v;
+    } else if constexpr (Bytes == 3) {
+        uint16_t v;
+        std::memcpy(&v, p, 2);
+        return v | (uint64_t{p[2]} << 16);
+    } else if constexpr (Bytes == 4) {
+        uint32_t v;
+        std::memcpy(&v, p, 4);
+        return v;
+    } else if constexpr (Bytes == 6) {
+        uint32_t lo;
+        uint16_t hi;
+        std::memcpy(&lo, p, 4);
+        std::memcpy(&hi, p + 4, 2);
+        return lo | (uint64_t{hi} << 32);
+    } else {
+        static_assert(Bytes == 8, "pixels of 1, 2, 3, 4, 6 or 8 bytes");
+        uint64_t v;
+        std::memcpy(&v, p, 8);
+        return v;
+    }
 }
+
 template <uint32_t Bytes>
 inline void StorePixel(uint8_t* p, uint64_t v) {
-    std::memcpy(p, &v, Bytes);
+    if constexpr (Bytes == 1) {
+        p[0] = static_cast<uint8_t>(v);
+    } else if constexpr (Bytes == 2) {
+        const uint16_t w = static_cast<uint16_t>(v);
+        std::memcpy(p, &w, 2);
+    } else if constexpr (Bytes == 3) {
+        const uint16_t w = static_cast<uint16_t>(v);
+        std::memcpy(p, &w, 2);
+        p[2] = static_cast<uint8_t>(v >> 16);
+    } else if constexpr (Bytes == 4) {
+        const uint32_t w = static_cast<uint32_t>(v);
+        std::memcpy(p, &w, 4);
+    } else if constexpr (Bytes == 6) {
+        const uint32_t lo = static_cast<uint32_t>(v);
+        const uint16_t hi = static_cast<uint16_t>(v >> 32);
+        std::memcpy(p, &lo, 4);
+        std::memcpy(p + 4, &hi, 2);
+    } else {
+        static_assert(Bytes == 8, "pixels of 1, 2, 3, 4, 6 or 8 bytes");
+        std::memcpy(p, &v, 8);
+    }
 }
 
 // Reads one field as its channel's value.
