@@ -38,7 +38,7 @@ HRESULT SaveSurfaceToFile(const char* fileName, uint32_t fileFormat, IDirect3DSu
 // The same for any target (an OutputTarget): FileA takes a `const char*`
 // name, FileW a `const char16_t*` (UTF-16) name, and Memory an
 // `IDataBuffer**` that receives a new buffer holding the file's bytes, which
-// the caller releases. Note that a memory save of a default-pool surface of
+// the caller releases (null when the save fails). Note that a memory save of a default-pool surface of
 // a lost device stores the buffer and returns D3DERR_DEVICELOST.
 HRESULT SaveSurface(const void* destination, uint32_t fileFormat, const PALETTEENTRY* palette,
                     const RECT* rect, uint32_t target, IDirect3DSurface9* surface);

@@ -7,6 +7,7 @@
 #include "platform/heap.h"
 #include "runtime/runtime_checks.h"
 #include "save/image_saver.h"
+#include "z3az/data_buffer.h"
 
 namespace z3az {
 namespace {
@@ -256,6 +257,9 @@ void ImageLayer::AdoptRegion(const BlitRegion& region) {
 HRESULT SaveSurface(const void* destination, uint32_t fileFormat, const PALETTEENTRY* palette,
                     const RECT* rect, uint32_t target, IDirect3DSurface9* surface) {
     if (!destination || !surface) return D3DERR_INVALIDCALL;
+    // A memory save hands out a buffer only when it gets that far; a failed
+    // lock must not leave the caller's pointer as it was.
+    if (target == Memory) *static_cast<IDataBuffer**>(const_cast<void*>(destination)) = nullptr;
 
     ImageLayer layer;
     SurfaceLock lock;

@@ -477,9 +477,10 @@ TEST_F(SurfaceSave, EachFailingStepOfTheCopyIsReported) {
         } else {
             FailD3DCall(c.call, c.nth, failure);
         }
-        HRESULT hr = S_OK;
-        EXPECT_TRUE(SaveToMemory(s, ImageFileBmp, nullptr, &hr).empty());
+        IDataBuffer* buffer = reinterpret_cast<IDataBuffer*>(uintptr_t{1});
+        HRESULT hr = SaveSurface(&buffer, ImageFileBmp, nullptr, nullptr, Memory, s);
         EXPECT_EQ(hr, failure);
+        EXPECT_EQ(buffer, nullptr) << "a failed memory save leaves no stale pointer";
         EXPECT_EQ(D3DRefCount(s), 1u);
         EXPECT_EQ(D3DRefCount(device_), 1u + owned_.size());
         EXPECT_EQ(LiveD3DObjectCount(), live_ + 1 + owned_.size());
