@@ -138,6 +138,22 @@ TEST(ImageSaver, DestinationFailures) {
               IMAGEERR_CANNOTCREATEFILE);
 }
 
+TEST(ImageSaver, FileOpenElsewhereIsNotTouched) {
+    ScratchDir dir;
+    const std::string path = dir.File("busy.bmp");
+    HANDLE other = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(WriteFile(other, "keep", 4, nullptr, nullptr));
+    Picture pic(2, 2);
+    ImageLayer layer;
+    pic.Into(layer);
+    EXPECT_EQ(ImageSaver::Save(layer, path.c_str(), ImageFileBmp, FileA), IMAGEERR_CANNOTCREATEFILE);
+    EXPECT_EQ(ReadFileBytes(path), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
+    CloseHandle(other);
+    EXPECT_EQ(ImageSaver::Save(layer, path.c_str(), ImageFileBmp, FileA), S_OK);
+    EXPECT_EQ(ReadFileBytes(path), BmpBytes(layer));
+}
+
 TEST(ImageSaver, UnwritableDirectoryGivesCannotCreateFile) {
     ScratchDir dir;
     ASSERT_EQ(chmod(dir.path().c_str(), 0555), 0);
