@@ -415,28 +415,38 @@ public:
     // Saves one surface as a file, or to standard output through memory.
     bool SaveOne(IDirect3DSurface9* surface, Picture& picture, const Options& options, const char* output,
                  const RECT* rect) {
-        char text[64];
         PALETTEENTRY* palette = picture.hasPalette ? picture.palette : nullptr;
-        if (std::strcmp(output, "-") != 0) {
-            const HRESULT result = SaveSurface(output, options.fileType, palette, rect, FileA, surface);
-            if (FAILED(result)) {
-                reporter.Error("saving %s as %s failed with %s", output, ExtensionOf(options.fileType),
-                               Described(result, text));
-                return false;
-            }
-            return true;
-        }
+        const bool toStdout = std::strcmp(output, "-") == 0;
         IDataBuffer* buffer = nullptr;
-        const HRESULT result = SaveSurface(&buffer, options.fileType, palette, rect, Memory, surface);
+        const HRESULT result = toStdout ? SaveSurface(&buffer, options.fileType, palette, rect, Memory, surface)
+                                        : SaveSurface(output, options.fileType, palette, rect, FileA, surface);
         if (FAILED(result)) {
             if (buffer) buffer->Release();
-            reporter.Error("saving to standard output as %s failed with %s", ExtensionOf(options.fileType),
-                           Described(result, text));
+            ReportSaveFailure(result, toStdout ? "standard output" : output, options.fileType, picture.format);
             return false;
         }
+        if (!toStdout) return true;
         const bool ok = WriteOutput("-", static_cast<const uint8_t*>(buffer->GetPointer()), buffer->GetSize());
         buffer->Release();
         return ok;
+    }
+
+    // The result code, and for a refused save the likely reason.
+    static void ReportSaveFailure(HRESULT result, const char* output, uint32_t fileType, uint32_t format) {
+        char text[64];
+        const char* reason = "";
+        char because[160] = "";
+        if (result == D3DERR_INVALIDCALL) {
+            if (fileType == ImageFilePpm) {
+                reason = ": the library does not write ppm files";
+            } else {
+                std::snprintf(because, sizeof because, ": %s files cannot hold %s images (convert with --format)",
+                              ExtensionOf(fileType), NameOf(format));
+                reason = because;
+            }
+        }
+        reporter.Error("saving %s as %s failed with %s%s", output, ExtensionOf(fileType), Described(result, text),
+                       reason);
     }
 
     // Saves one surface as a DDS file in memory and appends what it holds to
