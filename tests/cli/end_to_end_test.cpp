@@ -309,6 +309,15 @@ TEST_F(CliEndToEnd, EveryFileTypeFromAPng) {
         ExpectPixelsNear(image, 8, 6, rgba, type.tolerance, false, type.extension);
     }
     EXPECT_EQ(ReadFile(Path("out.bmp")), ReadFile(Path("out.dib")));
+
+    // JPEG input: the pixels libjpeg decodes, stored as they are.
+    RunResult run = Tool({"out.jpg", "from-jpeg.png"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    Image jpeg, png;
+    ASSERT_TRUE(ReadJpeg(Path("out.jpg"), &jpeg));
+    ASSERT_TRUE(ReadPng(Path("from-jpeg.png"), &png));
+    EXPECT_EQ(png.width, jpeg.width);
+    EXPECT_EQ(png.samples, jpeg.samples);
 }
 
 TEST_F(CliEndToEnd, TypeOptionOverridesTheExtension) {
