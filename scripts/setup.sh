@@ -12,6 +12,8 @@ packages=(
   locales
   python3 python3-pil imagemagick pngcheck openimageio-tools
   libstb-dev libsquish-dev
+  clang libclang-rt-14-dev
+  g++-multilib libpng-dev:i386 libjpeg62-turbo-dev:i386 zlib1g-dev:i386 libgtest-dev:i386 libgmock-dev:i386
 )
 if [ "$#" -gt 0 ]; then packages+=("$@"); fi
 
@@ -26,6 +28,10 @@ sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
 
 if [ "${#missing[@]}" -gt 0 ]; then
+  # The 32-bit build takes its libraries from Debian's i386 architecture.
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+  fi
   echo "setup: installing ${missing[*]}" >&2
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2

@@ -26,4 +26,10 @@ export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0
 run_suite build/sanitize -DCMAKE_BUILD_TYPE=Debug -DZ3AZ_SANITIZE=ON
 
+# 32-bit x86, without the window capture and dialogs (no GTK 3 for i386 here).
+run_suite build/i386 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i386.cmake" -DZ3AZ_GUI=OFF
+
+# Each fuzz target for a bounded time (FUZZ_SECONDS); any finding fails.
+./scripts/fuzz.sh
+
 echo "all tests passed" >&2

@@ -327,6 +327,12 @@ bool DecodeRaw(Bytes data, const RawSpec& raw, uint32_t pitch, const Bytes* pale
                Message* error) {
     SliceLayout layout;
     const char* name = FormatNameOf(raw.format);
+    // An empty picture has nothing to save, and a depth of 0 would wrap the
+    // size computed below.
+    if (raw.width == 0 || raw.height == 0 || raw.depth == 0) {
+        error->Set("raw sizes must not be zero; got %ux%ux%u", raw.width, raw.height, raw.depth);
+        return false;
+    }
     if (!LayoutOf(raw.format, raw.width, raw.height, &layout)) {
         error->Set("the library does not describe the format %s", name ? name : "?");
         return false;
