@@ -535,6 +535,15 @@ TEST_F(CliEndToEnd, RawPixelsDecodeToTheirValues) {
     }
 }
 
+TEST_F(CliEndToEnd, PaletteInputWithoutAPaletteReadsAsOpaqueWhite) {
+    WriteFile(Path("p8.raw"), {0, 1, 2, 200});
+    RunResult run = Tool({"--raw", "P8,2,2", "p8.raw", "white.png"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    Image image;
+    ASSERT_TRUE(ReadPng(Path("white.png"), &image));
+    ExpectPixelsNear(image, 2, 2, std::vector<uint8_t>(16, 255), 0, false, "white");
+}
+
 TEST_F(CliEndToEnd, PaddedRowsAndVolumes) {
     // Two rows of two L8 pixels with a pitch of 5: the padding is not read.
     WriteFile(Path("padded.raw"), {10, 20, 99, 99, 99, 30, 40});

@@ -642,7 +642,10 @@ int ProduceOutput(const Options& options, const char* const* inputs, int inputCo
     plan.height = options.haveSize ? options.height : first.height;
     plan.depth = options.haveSize && options.depth ? options.depth : first.depth;
 
-    if (IsPaletteFormat(plan.format) && !first.hasPalette) {
+    // Converting into a palette format needs the entries to choose from; an
+    // input that is already paletted may come without them (every entry then
+    // reads as opaque white).
+    if (options.haveFormat && IsPaletteFormat(plan.format) && !first.hasPalette) {
         reporter.Error("storing %s needs a palette: only P8 or A8P8 input given with --palette has one",
                        NameOf(plan.format));
         reporter.UsageHint();
