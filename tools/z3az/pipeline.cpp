@@ -513,7 +513,9 @@ public:
     }
 
     // One DDS file of several images: each face with all its levels, each
-    // level with all its slices, as DDS readers expect them.
+    // level with all its slices, as DDS readers expect them. The header is
+    // the first image's with the marks the library's own writer gives a
+    // chain of levels, of faces or of slices.
     bool SaveComposite(Face* faces, uint32_t faceCount, const Plan& plan, const char* output, const char* what) {
         Bytes file;
         size_t used = 0;
@@ -559,7 +561,6 @@ public:
         }
         if (plan.depth > 1) {
             flags |= 0x800000;  // DDSD_DEPTH
-            caps |= 0x8;
             caps2 |= 0x200000;  // DDSCAPS2_VOLUME
             WriteWord(header, DdsDepth, plan.depth);
         }
