@@ -64,10 +64,15 @@ int main(int argc, char** argv) {
         {"z3az-demo.bmp", z3az::ImageFileBmp},
         {"z3az-demo.png", z3az::ImageFilePng},
         {"z3az-demo.jpg", z3az::ImageFileJpg},
+        {"z3az-demo.tga", z3az::ImageFileTga},
+        {"z3az-demo.dds", z3az::ImageFileDds},
+        {"z3az-demo.hdr", z3az::ImageFileHdr},
+        {"z3az-demo.pfm", z3az::ImageFilePfm},
     };
     int status = 0;
     for (const Output& out : outputs) {
-        // The layer borrows the pattern's memory; the saver reads it in place.
+        // The layer borrows the pattern's memory; the saver reads it in place,
+        // or converts it into memory of its own for TGA, HDR and PFM.
         z3az::ImageLayer layer;
         layer.format = D3DFMT_X8R8G8B8;
         layer.bits = pixels.data();
