@@ -7,6 +7,12 @@
 #include <cstdio>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define Z3AZ_RGBE_SSE2 1
+#endif
+
+#include "formats/hdr_rgbe.h"
 #include "formats/writers.h"
 #include "image/image_layer.h"
 #include "image/output_stream.h"
@@ -82,6 +88,19 @@ private:
     OutputStream& stream_;
 };
 
+// frexp for the positive normal floats the reduction meets (m above 1e-32
+// and at most kLargestRgbe): the mantissa keeps the bits of m with the
+// exponent of 0.5, and e is the exponent one above the unbiased one.
+inline float SplitNormal(float m, int* e) {
+    uint32_t bits;
+    std::memcpy(&bits, &m, 4);
+    *e = static_cast<int>(bits >> 23) - 126;
+    bits = (bits & 0x007FFFFFu) | 0x3F000000u;
+    float mantissa;
+    std::memcpy(&mantissa, &bits, 4);
+    return mantissa;
+}
+
 void FloatToRgbe(const float* rgb, uint8_t* rgbe) {
     const float r = Positive(rgb[0]);
     const float g = Positive(rgb[1]);
@@ -93,7 +112,7 @@ void FloatToRgbe(const float* rgb, uint8_t* rgbe) {
         return;
     }
     int e = 0;
-    const float mantissa = static_cast<float>(std::frexp(m, &e));
+    const float mantissa = SplitNormal(m, &e);
     const float f = mantissa / m * 256.0f;
     rgbe[0] = Mantissa(r, f);
     rgbe[1] = Mantissa(g, f);
@@ -101,7 +120,74 @@ void FloatToRgbe(const float* rgb, uint8_t* rgbe) {
     rgbe[3] = static_cast<uint8_t>(e + 128);
 }
 
+#if Z3AZ_RGBE_SSE2
+// Four pixels at once, each with the scalar steps: the same comparisons,
+// the same division and products, the same truncation.
+void RgbeRowSse2(const uint8_t* floats, uint8_t* rgbe, uint32_t width) {
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 largest = _mm_set1_ps(kLargestRgbe);
+    const __m128 tiny = _mm_set1_ps(1e-32f);
+    const __m128 k256 = _mm_set1_ps(256.0f);
+    const __m128i k255 = _mm_set1_epi32(255);
+    uint32_t x = 0;
+    for (; x + 4 <= width; x += 4) {
+        const float* p = reinterpret_cast<const float*>(floats + static_cast<size_t>(x) * kFloatPixelBytes);
+        __m128 p0 = _mm_loadu_ps(p), p1 = _mm_loadu_ps(p + 4), p2 = _mm_loadu_ps(p + 8),
+               p3 = _mm_loadu_ps(p + 12);
+        _MM_TRANSPOSE4_PS(p0, p1, p2, p3);  // p0 = reds, p1 = greens, p2 = blues
+        // Positive: not above 0 (NaN too) gives 0, above the largest gives it.
+        auto positive = [&](__m128 c) {
+            const __m128 kept = _mm_and_ps(_mm_cmpgt_ps(c, zero), c);
+            const __m128 over = _mm_cmpgt_ps(kept, largest);
+            return _mm_or_ps(_mm_and_ps(over, largest), _mm_andnot_ps(over, kept));
+        };
+        const __m128 r = positive(p0), g = positive(p1), b = positive(p2);
+        // No NaN is left, so the larger-of comparisons are plain maxima.
+        const __m128 m = _mm_max_ps(_mm_max_ps(r, g), b);
+        const __m128 live = _mm_cmpgt_ps(m, tiny);
+        const __m128i bits = _mm_castps_si128(m);
+        const __m128i exponent = _mm_sub_epi32(_mm_srli_epi32(bits, 23), _mm_set1_epi32(126 - 128));
+        const __m128 mantissa = _mm_castsi128_ps(
+            _mm_or_si128(_mm_and_si128(bits, _mm_set1_epi32(0x007FFFFF)), _mm_set1_epi32(0x3F000000)));
+        // Dead lanes divide by 1 instead of by a tiny m; they are zeroed below.
+        const __m128 divisor = _mm_or_ps(_mm_and_ps(live, m), _mm_andnot_ps(live, _mm_set1_ps(1.0f)));
+        const __m128 f = _mm_mul_ps(_mm_div_ps(mantissa, divisor), k256);
+        // v >= 255 gives 255; below, the truncation (v is not negative).
+        auto code = [&](__m128 c) {
+            const __m128 v = _mm_mul_ps(c, f);
+            const __m128 big = _mm_cmpge_ps(v, _mm_set1_ps(255.0f));
+            const __m128i t = _mm_cvttps_epi32(_mm_andnot_ps(big, v));
+            return _mm_or_si128(_mm_and_si128(_mm_castps_si128(big), k255), t);
+        };
+        __m128i out = _mm_or_si128(
+            _mm_or_si128(code(r), _mm_slli_epi32(code(g), 8)),
+            _mm_or_si128(_mm_slli_epi32(code(b), 16),
+                         _mm_slli_epi32(_mm_and_si128(exponent, k255), 24)));
+        out = _mm_and_si128(out, _mm_castps_si128(live));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(rgbe + static_cast<size_t>(x) * 4), out);
+    }
+    RgbeRowPortable(floats + static_cast<size_t>(x) * kFloatPixelBytes, rgbe + static_cast<size_t>(x) * 4,
+                    width - x);
+}
+#endif
+
 }  // namespace
+
+void RgbeRowPortable(const uint8_t* floats, uint8_t* rgbe, uint32_t width) {
+    for (uint32_t x = 0; x < width; ++x) {
+        float rgb[3];
+        std::memcpy(rgb, floats + static_cast<size_t>(x) * kFloatPixelBytes, sizeof(rgb));
+        FloatToRgbe(rgb, rgbe + static_cast<size_t>(x) * 4);
+    }
+}
+
+RgbeRowRoutine SimdRgbeRow() {
+#if Z3AZ_RGBE_SSE2
+    return RgbeRowSse2;
+#else
+    return nullptr;
+#endif
+}
 
 HRESULT WriteHdr(const ImageLayer& layer, OutputStream& stream) {
     const uint32_t width = layer.width;
@@ -144,15 +230,11 @@ HRESULT WriteHdr(const ImageLayer& layer, OutputStream& stream) {
                                 static_cast<size_t>(layer.box.front) * layer.slicePitch +
                                 static_cast<size_t>(layer.box.top) * layer.rowPitch +
                                 static_cast<size_t>(layer.box.left) * kFloatPixelBytes;
-        for (uint32_t y = 0; y < height; ++y) {
-            const uint8_t* row = origin + static_cast<size_t>(y) * layer.rowPitch;
-            uint8_t* dst = picture + static_cast<size_t>(y) * width * 4;
-            for (uint32_t x = 0; x < width; ++x) {
-                float rgb[3];
-                std::memcpy(rgb, row + x * kFloatPixelBytes, sizeof(rgb));
-                FloatToRgbe(rgb, dst + static_cast<size_t>(x) * 4);
-            }
-        }
+        const RgbeRowRoutine simd = SimdRgbeRow();
+        const RgbeRowRoutine reduce = simd ? simd : RgbeRowPortable;
+        for (uint32_t y = 0; y < height; ++y)
+            reduce(origin + static_cast<size_t>(y) * layer.rowPitch, picture + static_cast<size_t>(y) * width * 4,
+                   width);
     }
 
     // Each scanline: its start marker, then the four planes read with a
