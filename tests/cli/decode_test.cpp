@@ -229,6 +229,44 @@ TEST(CliJpegDecoding, TruncatedAndDamagedFilesAreRefused) {
     EXPECT_NE(std::strstr(error.text, "corrupt JPEG"), nullptr) << error.text;
 }
 
+// Damaged files of both kinds, from a fixed seed: each is either refused
+// with a message or decoded into a picture whose bytes cover its layout.
+TEST(CliDecoding, DamagedFilesAreRefusedOrDecodedWhole) {
+    std::vector<uint8_t> rgb(24 * 16 * 3);
+    for (size_t i = 0; i < rgb.size(); ++i) rgb[i] = uint8_t(i * 5 + i / 70);
+    const std::vector<uint8_t> sources[] = {EncodePng(24, 16, PNG_COLOR_TYPE_RGB, 8, rgb),
+                                            EncodeJpeg(24, 16, 3, rgb)};
+    uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return seed >> 8;
+    };
+    int refused = 0, decoded = 0;
+    for (const std::vector<uint8_t>& source : sources) {
+        for (int iteration = 0; iteration < 300; ++iteration) {
+            std::vector<uint8_t> file = source;
+            const int changes = 1 + int(next() % 6);
+            for (int c = 0; c < changes; ++c) file[next() % file.size()] = uint8_t(next());
+            if (next() % 3 == 0) file.resize(next() % file.size());
+            Picture picture;
+            Message error;
+            const bool ok = DetectInputKind(file.data(), file.size()) == InputKind::Png
+                                ? DecodePng(file.data(), file.size(), &picture, &error)
+                                : DecodeJpeg(file.data(), file.size(), &picture, &error);
+            if (ok) {
+                ++decoded;
+                EXPECT_GE(picture.bits.size(), size_t(picture.slicePitch));
+                EXPECT_GE(uint64_t(picture.slicePitch), uint64_t(picture.rowPitch) * picture.height);
+                EXPECT_GE(picture.rowPitch, picture.width * 4u);
+            } else {
+                ++refused;
+                EXPECT_FALSE(error.empty());
+            }
+        }
+    }
+    EXPECT_GT(refused, 0);
+}
+
 TEST(CliInputKind, BySignatureOnly) {
     const uint8_t text[] = "hello world";
     EXPECT_EQ(DetectInputKind(text, sizeof text), InputKind::Unknown);
