@@ -44,7 +44,9 @@ for t in $targets; do
   status=0
   # The grown corpus goes to the scratch directory; the seeds in the tree
   # are only read.
-  "$program" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -max_len=8192 \
+  # The decoders take pictures of up to 4 GiB by design, so one allocation
+  # may be that large; the resident memory may not.
+  "$program" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -malloc_limit_mb=4608 -max_len=8192 \
     -print_final_stats=1 -artifact_prefix="$artifacts" "$corpus" "fuzz/$t/corpus" \
     >"$work/$t/log" 2>&1 || status=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/$t/log" | tail -1)

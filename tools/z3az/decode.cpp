@@ -248,6 +248,10 @@ bool DecodeJpegRows(JpegContext* context, const uint8_t* data, size_t size) {
         return false;
     }
     while (decompress->output_scanline < height) {
+        // Once the data has run out, libjpeg only invents rows, and the
+        // picture is refused below: stop, rather than invent the rest of a
+        // picture whose header may claim gigabytes.
+        if (context->source.endReached && context->error.manager.num_warnings > 0) break;
         const uint32_t y = decompress->output_scanline;
         JSAMPROW rows[1] = {context->row};
         if (jpeg_read_scanlines(decompress, rows, 1) != 1) break;
