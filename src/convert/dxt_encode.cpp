@@ -363,25 +363,27 @@ void FindAlphaEndpoints(const float* alphas, int paletteSize, float* outLo, floa
 
     for (int pass = 0; pass < 8 && hi - lo >= 0.00390625f; ++pass) {
         const float scale = steps / (hi - lo);
+        const float nearOne = (hi + 1.0f) / 2.0f, nearZero = lo / 2.0f;
         float gLo = 0.0f, sLo = 0.0f, gHi = 0.0f, sHi = 0.0f;
         for (int i = 0; i < 16; ++i) {
             const float a = alphas[i];
             const float t = (a - lo) * scale;
-            int k;
-            if (t > 0.0f) {
-                if (t < steps) k = static_cast<int>(t + 0.5f);
-                else if (six && a > (hi + 1.0f) / 2.0f) continue;  // nearer the fixed 1
-                else k = last;
-            } else {
-                if (six && !(a > lo / 2.0f)) continue;  // nearer the fixed 0
-                k = 0;
-            }
-            const float entry = lo * wLo[k] + hi * wHi[k];
+            // Negative t (NaN too) takes position 0, t of steps or more the
+            // last; clamping t and rounding gives both without branches.
+            // With six values, alphas nearer the fixed 0 or 1 take no part:
+            // they add 0, which leaves the sums as they are (a sum that
+            // starts at +0 never becomes -0, and x + 0 is x otherwise).
+            float clamped = t > 0.0f ? t : 0.0f;
+            clamped = clamped < steps ? clamped : steps;
+            const int k = static_cast<int>(clamped + 0.5f);
+            const bool skip = six && (t > 0.0f ? !(t < steps) && a > nearOne : !(a > nearZero));
+            const float wl = wLo[k], wh = wHi[k];
+            const float entry = lo * wl + hi * wh;
             const float r = a - entry;
-            gLo += wLo[k] * r;
-            sLo += wLo[k] * wLo[k];
-            gHi += wHi[k] * r;
-            sHi += wHi[k] * wHi[k];
+            gLo += skip ? 0.0f : wl * r;
+            sLo += skip ? 0.0f : wl * wl;
+            gHi += skip ? 0.0f : wh * r;
+            sHi += skip ? 0.0f : wh * wh;
         }
         if (sLo > 0.0f) lo = lo + gLo / sLo;
         if (sHi > 0.0f) hi = hi + gHi / sHi;
@@ -429,13 +431,23 @@ HRESULT EncodeDxt3Block(uint8_t* out, const ColorF* pixels, uint32_t dither) {
 
 HRESULT EncodeDxt5Block(uint8_t* out, const ColorF* pixels, uint32_t dither) {
     float error[16] = {};
-    float quantized[16];
+    alignas(16) float quantized[16];
+    if (dither) {
+        for (int i = 0; i < 16; ++i) {
+            const float v = pixels[i].a + error[i];
+            const float q = Trunc(v * 255.0f + 0.5f) / 255.0f;
+            quantized[i] = q;
+            DiffuseScalar(error, i, v - q);
+        }
+    } else {
+        // The error slots stay 0: every pixel on its own.
+        for (int i = 0; i < 16; ++i) quantized[i] = Trunc((pixels[i].a + 0.0f) * 255.0f + 0.5f) / 255.0f;
+    }
+    // mn only falls and mx only rises from the same start, so one test
+    // each in any order finds what the first-below-else-above test finds.
     float mn = pixels[0].a, mx = pixels[0].a;
     for (int i = 0; i < 16; ++i) {
-        const float v = pixels[i].a + error[i];
-        const float q = Trunc(v * 255.0f + 0.5f) / 255.0f;
-        quantized[i] = q;
-        if (dither) DiffuseScalar(error, i, v - q);
+        const float q = quantized[i];
         if (q < mn) mn = q;
         else if (q > mx) mx = q;
     }
@@ -488,8 +500,30 @@ HRESULT EncodeDxt5Block(uint8_t* out, const ColorF* pixels, uint32_t dither) {
     const float steps = static_cast<float>(size - 1);
     const float p0 = values[0], p1 = values[1];
     const float scale = p0 == p1 ? 0.0f : steps / (p1 - p0);
-    for (int i = 0; i < 16; ++i) error[i] = 0.0f;
     uint64_t indices = 0;
+    if (!dither) {
+        // Branch-free positions: t is clamped to 0..steps and rounded (NaN
+        // gives 0), which picks the end positions as the tests below do;
+        // with six values the alphas nearer the fixed 0 or 1 take those.
+        const float nearOne = (p1 + 1.0f) / 2.0f, nearZero = p0 / 2.0f;
+        alignas(16) uint32_t index[16];
+        for (int i = 0; i < 16; ++i) {
+            const float a = pixels[i].a + 0.0f;
+            const float t = (a - p0) * scale;
+            float clamped = t > 0.0f ? t : 0.0f;
+            clamped = clamped < steps ? clamped : steps;
+            uint32_t k = positionToIndex[static_cast<int>(clamped + 0.5f)];
+            if (six) {
+                k = (t > 0.0f && !(t < steps) && a > nearOne) ? 7u : k;
+                k = (!(t > 0.0f) && !(a > nearZero)) ? 6u : k;
+            }
+            index[i] = k;
+        }
+        for (int i = 0; i < 16; ++i) indices |= static_cast<uint64_t>(index[i]) << (3 * i);
+        for (int k = 0; k < 6; ++k) out[2 + k] = static_cast<uint8_t>(indices >> (8 * k));
+        return S_OK;
+    }
+    for (int i = 0; i < 16; ++i) error[i] = 0.0f;
     for (int i = 0; i < 16; ++i) {
         const float a = pixels[i].a + error[i];
         const float t = (a - p0) * scale;
