@@ -150,8 +150,10 @@ HRESULT PrepareConversion(PixelCodec* destination, PixelCodec* source) {
 HRESULT CopyRaw(ConversionJob& job) {
     PixelCodec& dst = *job.destination;
     PixelCodec& src = *job.source;
+    // The two ends carry different masked flag values (FilterSrgbOut and
+    // FilterSrgbIn); the setting is whether each end is encoded at all.
     if (dst.format != src.format || src.colorKey != 0 || !SameSize(dst, src) ||
-        dst.srgb != src.srgb)
+        (dst.srgb != 0) != (src.srgb != 0))
         return E_FAIL;
     if (!dst.byteAddressable) return CopyBlocks(job);
     if (dst.paletted && !PalettesEqual(dst, src)) return E_FAIL;

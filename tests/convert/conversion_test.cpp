@@ -189,6 +189,39 @@ TEST(CopyRawTest, PalettedCopiesOnlyWithEqualPalettes) {
     }
 }
 
+// The sRGB flags land in the regions as different masked values (0x200000
+// on the source, 0x400000 on the destination); what counts for the byte
+// copy is whether each end is encoded, so with both flags set the bytes are
+// still copied: the X byte survives and a repeated palette index is kept.
+TEST(CopyRawTest, SrgbAtBothEndsStillCopiesTheBytes) {
+    PALETTEENTRY palette[256] = {};
+    SetEntry(palette, 0, 200, 10, 10);
+    SetEntry(palette, 5, 200, 10, 10);
+    struct Case {
+        uint32_t format;
+        uint32_t bytes;
+        std::vector<uint8_t> pixels;
+    } cases[] = {
+        {D3DFMT_X8R8G8B8, 4, {1, 2, 3, 0x5A, 4, 5, 6, 0x77}},
+        {D3DFMT_P8, 1, {5, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.format);
+        std::vector<uint8_t> src = c.pixels, dst(c.pixels.size(), 0xEE);
+        BlitRegion s = Region(src.data(), c.format, 2, 1, 2 * c.bytes);
+        BlitRegion d = Region(dst.data(), c.format, 2, 1, 2 * c.bytes);
+        s.palette = d.palette = palette;
+        ConversionJob job;
+        ASSERT_EQ(S_OK, job.ConvertRegion(d, s, FilterNone | FilterSrgbIn | FilterSrgbOut));
+        EXPECT_EQ(c.pixels, dst);
+        // Only one end encoded: the codecs run, the X byte becomes 0 and
+        // index 5 is chosen again as the first entry of its colour.
+        std::fill(dst.begin(), dst.end(), 0xEE);
+        ASSERT_EQ(S_OK, job.ConvertRegion(d, s, FilterNone | FilterSrgbOut));
+        EXPECT_NE(c.pixels, dst);
+    }
+}
+
 // Ordered-dither thresholds, (2m + 1) / 32 of the 4x4 matrix.
 const int kOrderedMatrix[4][4] = {{15, 7, 13, 5}, {3, 11, 1, 9}, {12, 4, 14, 6}, {0, 8, 2, 10}};
 
