@@ -34,6 +34,12 @@ constexpr size_t kFloatPixelBytes = 16;
 // exponent byte.
 constexpr float kLargestRgbe = 0x1.FEp126f;
 
+// Pixels whose largest channel is not above 1e-32 are black. The float
+// nearest to 1e-32 lies just above the number, so "above 1e-32" is, for
+// floats, "at least 1e-32f".
+constexpr float kSmallestKept = 1e-32f;
+static_assert(double(kSmallestKept) > 1e-32, "1e-32f must be the first float above 1e-32");
+
 float Positive(float c) {
     if (!(c > 0.0f)) return 0.0f;  // negative, zero and NaN
     return c > kLargestRgbe ? kLargestRgbe : c;
@@ -107,7 +113,7 @@ void FloatToRgbe(const float* rgb, uint8_t* rgbe) {
     const float b = Positive(rgb[2]);
     float m = r > g ? r : g;
     m = m > b ? m : b;
-    if (!(m > 1e-32f)) {
+    if (!(m >= kSmallestKept)) {
         rgbe[0] = rgbe[1] = rgbe[2] = rgbe[3] = 0;
         return;
     }
@@ -126,7 +132,7 @@ void FloatToRgbe(const float* rgb, uint8_t* rgbe) {
 void RgbeRowSse2(const uint8_t* floats, uint8_t* rgbe, uint32_t width) {
     const __m128 zero = _mm_setzero_ps();
     const __m128 largest = _mm_set1_ps(kLargestRgbe);
-    const __m128 tiny = _mm_set1_ps(1e-32f);
+    const __m128 smallest = _mm_set1_ps(kSmallestKept);
     const __m128 k256 = _mm_set1_ps(256.0f);
     const __m128i k255 = _mm_set1_epi32(255);
     uint32_t x = 0;
@@ -144,7 +150,7 @@ void RgbeRowSse2(const uint8_t* floats, uint8_t* rgbe, uint32_t width) {
         const __m128 r = positive(p0), g = positive(p1), b = positive(p2);
         // No NaN is left, so the larger-of comparisons are plain maxima.
         const __m128 m = _mm_max_ps(_mm_max_ps(r, g), b);
-        const __m128 live = _mm_cmpgt_ps(m, tiny);
+        const __m128 live = _mm_cmpge_ps(m, smallest);
         const __m128i bits = _mm_castps_si128(m);
         const __m128i exponent = _mm_sub_epi32(_mm_srli_epi32(bits, 23), _mm_set1_epi32(126 - 128));
         const __m128 mantissa = _mm_castsi128_ps(

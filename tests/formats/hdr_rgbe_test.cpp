@@ -25,7 +25,7 @@ void PlainRgbe(const float* p, uint8_t* out) {
     const float r = positive(p[0]), g = positive(p[1]), b = positive(p[2]);
     float m = r > g ? r : g;
     m = m > b ? m : b;
-    if (!(m > 1e-32f)) {
+    if (!(double(m) > 1e-32)) {
         out[0] = out[1] = out[2] = out[3] = 0;
         return;
     }
@@ -47,6 +47,7 @@ std::vector<float> RandomPixels(uint32_t width, std::mt19937& rng) {
                               -0.0f,
                               -1.0f,
                               1e-32f,
+                              std::nextafter(1e-32f, 0.0f),
                               std::nextafter(1e-32f, 1.0f),
                               1.0f,
                               255.0f / 256.0f,
@@ -93,6 +94,29 @@ TEST(HdrRgbe, VectorRowMatchesThePortableRow) {
             RgbeRowPortable(reinterpret_cast<const uint8_t*>(pixels.data()), portable.data(), width);
             ASSERT_EQ(fast, portable) << "width " << width << " trial " << trial;
         }
+    }
+}
+
+// The cut-off is the number 1e-32 itself. The float nearest to it lies
+// just above it, so a pixel whose largest channel is that float is kept
+// (0.8113 * 2^-106); the float below it is black.
+TEST(HdrRgbe, CutOffIsTheNumberNotItsNearestFloat) {
+    const float nearest = 1e-32f;
+    ASSERT_GT(double(nearest), 1e-32);
+    const float below = std::nextafter(nearest, 0.0f);
+    ASSERT_LT(double(below), 1e-32);
+    const float pixels[] = {nearest, nearest / 2, 0, 1, below, 0, 0, 1};
+    const uint8_t expected[8] = {207, 103, 0, 22, 0, 0, 0, 0};
+    uint8_t out[8];
+    RgbeRowPortable(reinterpret_cast<const uint8_t*>(pixels), out, 2);
+    EXPECT_EQ(0, std::memcmp(out, expected, 8));
+    if (RgbeRowRoutine simd = SimdRgbeRow()) {
+        // Four pixels, so that the vector lanes take them.
+        const float four[] = {nearest, nearest / 2, 0, 1, below, 0, 0, 1, 0, 0, nearest, 0, 0, below, 0, 0};
+        const uint8_t want[16] = {207, 103, 0, 22, 0, 0, 0, 0, 0, 0, 207, 22, 0, 0, 0, 0};
+        uint8_t got[16];
+        simd(reinterpret_cast<const uint8_t*>(four), got, 4);
+        EXPECT_EQ(0, std::memcmp(got, want, 16));
     }
 }
 
