@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -390,6 +391,11 @@ bool ReadWholeFile(const char* path, Bytes* data, Message* error) {
     struct stat info;
     size_t capacity = 65536;
     if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= 0) {
+        if (uint64_t(info.st_size) >= SIZE_MAX) {
+            error->Set("cannot read %s: the file is too large", shown);
+            if (!useStdin) close(fd);
+            return false;
+        }
         capacity = size_t(info.st_size) + 1;
     } else if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
         error->Set("cannot read %s: it is a directory", shown);
