@@ -66,7 +66,7 @@ inline void AddScaled(ColorF& acc, const ColorF& v, float w) {
     acc.a += v.a * w;
 }
 
-// The x table turned round for the horizontal pass: for every destination
+// The x table turned round: for every destination
 // column the (source column, weight) pairs that reach it, in increasing
 // source order. Summing per destination column keeps the running sum in a
 // register; the additions happen in the same order as a walk over the
@@ -107,12 +107,24 @@ public:
         return S_OK;
     }
 
-    // Every destination column of one source row.
-    void FilterRow(const ColorF* source, ColorF* out) const {
+    // Adds one source row into one destination row: every source value
+    // times (wx times w) into each column it reaches, in increasing source
+    // order, the running sum kept in a register.
+    void AddRow(const ColorF* source, ColorF* out, float w) const {
         for (uint32_t c = 0; c < width_; ++c) {
-            ColorF sum{0.0f, 0.0f, 0.0f, 0.0f};
+            ColorF sum = out[c];
             for (uint32_t k = starts_[c], end = starts_[c + 1]; k < end; ++k)
-                AddScaled(sum, source[pairs_[k].index], pairs_[k].weight);
+                AddScaled(sum, source[pairs_[k].index], pairs_[k].weight * w);
+            out[c] = sum;
+        }
+    }
+
+    // The same with the weight (wx times wz) times wy of a volume.
+    void AddRow(const ColorF* source, ColorF* out, float wz, float wy) const {
+        for (uint32_t c = 0; c < width_; ++c) {
+            ColorF sum = out[c];
+            for (uint32_t k = starts_[c], end = starts_[c + 1]; k < end; ++k)
+                AddScaled(sum, source[pairs_[k].index], pairs_[k].weight * wz * wy);
             out[c] = sum;
         }
     }
@@ -123,9 +135,19 @@ private:
     uint32_t width_ = 0;
 };
 
-// out[c] += row[c] * w for a whole destination row.
-void Accumulate(ColorF* out, const ColorF* row, float w, uint32_t count) {
-    for (uint32_t c = 0; c < count; ++c) AddScaled(out[c], row[c], w);
+// True when a record names some destination index more than once, which
+// only a wrapping axis whose tents reach round the whole axis does. `marks`
+// holds one zeroed byte per destination index and is left zeroed.
+bool NamesAnIndexTwice(const TriangleRecord& record, uint8_t* marks) {
+    const TrianglePair* pair = record.Pairs();
+    const uint32_t n = record.Count();
+    bool twice = false;
+    for (uint32_t k = 0; k < n; ++k) {
+        twice = twice || marks[pair[k].index] != 0;
+        marks[pair[k].index] = 1;
+    }
+    for (uint32_t k = 0; k < n; ++k) marks[pair[k].index] = 0;
+    return twice;
 }
 
 // Pairs below this weight are dropped: they cost time and add nothing
@@ -552,9 +574,10 @@ HRESULT ScaleLinear3D(ConversionJob& job) {
 // Triangle
 // ---------------------------------------------------------------------------
 
-// The filter is separable, so each source row is first filtered along x
-// into one destination-width row, which is then added with its y weight to
-// every destination row the source row reaches.
+// Each source value is added to every destination value it reaches with the
+// weight wx times wy, in source order. Filtering a row along x first and
+// weighting the result by wy would be the same sum in exact arithmetic, but
+// rounds differently.
 HRESULT ScaleTriangle2D(ConversionJob& job) {
     PixelCodec& dst = *job.destination;
     PixelCodec& src = *job.source;
@@ -568,8 +591,9 @@ HRESULT ScaleTriangle2D(ConversionJob& job) {
 
     AccumulatorSet rows(dst.height, dst.width);
     HeapArray<ColorF> sourceRow(src.width);
-    HeapArray<ColorF> filtered(dst.width);
-    if (!rows || !sourceRow || !filtered) return E_OUTOFMEMORY;
+    HeapArray<uint8_t> marks(dst.height);
+    if (!rows || !sourceRow || !marks) return E_OUTOFMEMORY;
+    std::memset(marks.get(), 0, dst.height);
     ColumnGather columns;
     if (FAILED(columns.Build(*x.table, src.width, dst.width))) return E_OUTOFMEMORY;
     if (!rows.CountPending(*y.table, src.height)) return E_FAIL;
@@ -581,12 +605,27 @@ HRESULT ScaleTriangle2D(ConversionJob& job) {
         if (FAILED(hr)) return hr;
         hr = src.ReadRow(j, 0, sourceRow.get());
         if (FAILED(hr)) return hr;
-        columns.FilterRow(sourceRow.get(), filtered.get());
 
         const TrianglePair* pair = record->Pairs();
         const uint32_t n = record->Count();
-        for (uint32_t k = 0; k < n; ++k)
-            Accumulate(rows[pair[k].index].values, filtered.get(), pair[k].weight, dst.width);
+        if (!NamesAnIndexTwice(*record, marks.get())) {
+            for (uint32_t k = 0; k < n; ++k)
+                columns.AddRow(sourceRow.get(), rows[pair[k].index].values, pair[k].weight);
+        } else {
+            // A destination row named twice takes both contributions of a
+            // source column before those of the next column.
+            const TriangleRecord* xRecord = x.table->First();
+            for (uint32_t i = 0; i < src.width; ++i, xRecord = xRecord->Next()) {
+                const ColorF& v = sourceRow[i];
+                const TrianglePair* xPair = xRecord->Pairs();
+                const uint32_t xn = xRecord->Count();
+                for (uint32_t k = 0; k < n; ++k) {
+                    ColorF* acc = rows[pair[k].index].values;
+                    for (uint32_t q = 0; q < xn; ++q)
+                        AddScaled(acc[xPair[q].index], v, xPair[q].weight * pair[k].weight);
+                }
+            }
+        }
         for (uint32_t k = 0; k < n; ++k) {
             const uint32_t r = static_cast<uint32_t>(pair[k].index);
             Accumulator& a = rows[r];
@@ -615,8 +654,9 @@ HRESULT ScaleTriangle3D(ConversionJob& job) {
     const size_t planeValues = static_cast<size_t>(dst.width) * dst.height;
     AccumulatorSet slices(dst.depth, planeValues);
     HeapArray<ColorF> sourceRow(src.width);
-    HeapArray<ColorF> filtered(dst.width);
-    if (!slices || !sourceRow || !filtered) return E_OUTOFMEMORY;
+    HeapArray<uint8_t> marks(std::max(dst.height, dst.depth));
+    if (!slices || !sourceRow || !marks) return E_OUTOFMEMORY;
+    std::memset(marks.get(), 0, std::max(dst.height, dst.depth));
     ColumnGather columns;
     if (FAILED(columns.Build(*x.table, src.width, dst.width))) return E_OUTOFMEMORY;
     if (!slices.CountPending(*z.table, src.depth)) return E_FAIL;
@@ -628,19 +668,40 @@ HRESULT ScaleTriangle3D(ConversionJob& job) {
         if (FAILED(hr)) return hr;
         const TrianglePair* zPair = zRecord->Pairs();
         const uint32_t zn = zRecord->Count();
+        const bool zTwice = NamesAnIndexTwice(*zRecord, marks.get());
 
         const TriangleRecord* yRecord = y.table->First();
         for (uint32_t j = 0; j < src.height; ++j, yRecord = yRecord->Next()) {
             hr = src.ReadRow(j, k, sourceRow.get());
             if (FAILED(hr)) return hr;
-            columns.FilterRow(sourceRow.get(), filtered.get());
             const TrianglePair* yPair = yRecord->Pairs();
             const uint32_t yn = yRecord->Count();
-            for (uint32_t s = 0; s < zn; ++s) {
-                ColorF* plane = slices[static_cast<uint32_t>(zPair[s].index)].values;
-                for (uint32_t r = 0; r < yn; ++r)
-                    Accumulate(plane + static_cast<size_t>(yPair[r].index) * dst.width,
-                               filtered.get(), zPair[s].weight * yPair[r].weight, dst.width);
+            if (!zTwice && !NamesAnIndexTwice(*yRecord, marks.get())) {
+                for (uint32_t s = 0; s < zn; ++s) {
+                    ColorF* plane = slices[static_cast<uint32_t>(zPair[s].index)].values;
+                    for (uint32_t r = 0; r < yn; ++r)
+                        columns.AddRow(sourceRow.get(),
+                                       plane + static_cast<size_t>(yPair[r].index) * dst.width,
+                                       zPair[s].weight, yPair[r].weight);
+                }
+                continue;
+            }
+            // A destination row or slice named twice takes every
+            // contribution of a source column before those of the next.
+            const TriangleRecord* xRecord = x.table->First();
+            for (uint32_t i = 0; i < src.width; ++i, xRecord = xRecord->Next()) {
+                const ColorF& v = sourceRow[i];
+                const TrianglePair* xPair = xRecord->Pairs();
+                const uint32_t xn = xRecord->Count();
+                for (uint32_t s = 0; s < zn; ++s) {
+                    ColorF* plane = slices[static_cast<uint32_t>(zPair[s].index)].values;
+                    for (uint32_t r = 0; r < yn; ++r) {
+                        ColorF* acc = plane + static_cast<size_t>(yPair[r].index) * dst.width;
+                        for (uint32_t q = 0; q < xn; ++q)
+                            AddScaled(acc[xPair[q].index], v,
+                                      xPair[q].weight * zPair[s].weight * yPair[r].weight);
+                    }
+                }
             }
         }
 

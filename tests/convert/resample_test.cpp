@@ -467,6 +467,71 @@ INSTANTIATE_TEST_SUITE_P(
                       TriangleCase{4, 3, 5, 2, 2, 3, true}, TriangleCase{4, 3, 5, 2, 2, 3, false},
                       TriangleCase{2, 2, 2, 3, 1, 5, false}));
 
+// The sums in the order the filter forms them, in 32-bit floats: source
+// slice by slice, row by row, column by column, and for every destination
+// value a source value reaches, value times (wx times wz times wy) (2D: wx
+// times wy) added to it. Filtering a row along x first and weighting that by
+// wy gives other roundings.
+std::vector<ColorF> TriangleInSourceOrder(RowCodecFake& source, uint32_t dw, uint32_t dh,
+                                          uint32_t dd, uint32_t filter) {
+    const uint32_t sw = source.width, sh = source.height, sd = source.depth;
+    const bool volume = sd != 1 || dd != 1;
+    TriangleWeightTable* tx = BuildTriangleWeights(sw, dw, !(filter & FilterClampU));
+    TriangleWeightTable* ty = BuildTriangleWeights(sh, dh, !(filter & FilterClampV));
+    TriangleWeightTable* tz = BuildTriangleWeights(sd, dd, !(filter & FilterClampW));
+    const auto rx = Records(*tx, sw), ry = Records(*ty, sh), rz = Records(*tz, sd);
+    Free(tx);
+    Free(ty);
+    Free(tz);
+    std::vector<ColorF> sum(size_t(dw) * dh * dd, ColorF{0, 0, 0, 0});
+    for (uint32_t k = 0; k < sd; ++k)
+        for (uint32_t j = 0; j < sh; ++j)
+            for (uint32_t i = 0; i < sw; ++i) {
+                const ColorF v = source.At(i, j, k);
+                for (const TrianglePair& pz : rz[k])
+                    for (const TrianglePair& py : ry[j])
+                        for (const TrianglePair& px : rx[i]) {
+                            const float w = volume ? px.weight * pz.weight * py.weight
+                                                   : px.weight * py.weight;
+                            ColorF& o = sum[(size_t(pz.index) * dh + py.index) * dw + px.index];
+                            o.r += v.r * w;
+                            o.g += v.g * w;
+                            o.b += v.b * w;
+                            o.a += v.a * w;
+                        }
+            }
+    return sum;
+}
+
+TEST_P(TriangleAgainstIntegral, SumsInSourceOrder) {
+    const TriangleCase c = GetParam();
+    const uint32_t filter =
+        FilterTriangle | (c.clamp ? FilterClampU | FilterClampV | FilterClampW : 0);
+    FakeJob f(c.sw, c.sh, c.sd, c.dw, c.dh, c.dd, filter);
+    FillRandom(f.src(), c.sw, c.sh, c.sd, 23);
+    const bool volume = c.sd != 1 || c.dd != 1;
+    ASSERT_EQ(volume ? ScaleTriangle3D(f.job) : ScaleTriangle2D(f.job), S_OK);
+    const std::vector<ColorF> want = TriangleInSourceOrder(f.src(), c.dw, c.dh, c.dd, filter);
+    for (uint32_t z = 0; z < c.dd; ++z)
+        for (uint32_t y = 0; y < c.dh; ++y)
+            for (uint32_t x = 0; x < c.dw; ++x) {
+                const ColorF& w = want[(size_t(z) * c.dh + y) * c.dw + x];
+                const ColorF& got = f.dst().At(x, y, z);
+                ASSERT_EQ(got.r, w.r) << x << "," << y << "," << z;
+                ASSERT_EQ(got.g, w.g) << x << "," << y << "," << z;
+                ASSERT_EQ(got.b, w.b) << x << "," << y << "," << z;
+                ASSERT_EQ(got.a, w.a) << x << "," << y << "," << z;
+            }
+}
+
+// Axes so short that one source tent reaches round the whole wrapping axis:
+// a record names the same destination index twice.
+INSTANTIATE_TEST_SUITE_P(
+    ShortWrappingAxes, TriangleAgainstIntegral,
+    ::testing::Values(TriangleCase{1, 1, 1, 3, 4, 1, false}, TriangleCase{2, 2, 1, 3, 5, 1, false},
+                      TriangleCase{7, 1, 1, 3, 3, 1, false}, TriangleCase{5, 2, 1, 2, 3, 1, false},
+                      TriangleCase{3, 2, 1, 5, 3, 3, false}, TriangleCase{3, 4, 2, 2, 3, 5, false}));
+
 TEST(ScaleTriangle, OneSourcePixelFillsTheDestination) {
     for (uint32_t clamp : {0u, FilterClampU | FilterClampV}) {
         FakeJob f(1, 1, 1, 5, 3, 1, FilterTriangle | clamp);
