@@ -406,7 +406,7 @@ bool ReadWholeFile(const char* path, Bytes* data, Message* error) {
     size_t used = 0;
     bool ok = buffer.Allocate(capacity);
     while (ok) {
-        if (used == buffer.size() && !buffer.Reserve(buffer.size() * 2)) {
+        if (used == buffer.size() && (buffer.size() > SIZE_MAX / 2 || !buffer.Reserve(buffer.size() * 2))) {
             ok = false;
             break;
         }
