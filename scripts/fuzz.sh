@@ -5,6 +5,8 @@
 # sanitizer report, a leak, a time-out or an out-of-memory.
 #
 #   FUZZ_SECONDS   seconds per target (default 45)
+#   FUZZ_SEED      libFuzzer's random seed (default 1, so that a run repeats
+#                  the same inputs in the same order; 0 picks a new seed)
 #   FUZZ_TARGETS   targets to run (default: all of fuzz/*/)
 #   FUZZ_BUILD     build directory (default build/fuzz)
 #   FUZZ_KEEP      directory that keeps the grown corpora and findings
@@ -16,6 +18,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 seconds=${FUZZ_SECONDS:-45}
+seed=${FUZZ_SEED:-1}
 build=${FUZZ_BUILD:-build/fuzz}
 jobs=${JOBS:-2}
 targets=${FUZZ_TARGETS:-$(cd fuzz && for d in */; do if [ -f "$d/CMakeLists.txt" ]; then echo "${d%/}"; fi; done)}
@@ -46,7 +49,7 @@ for t in $targets; do
   # are only read.
   # The decoders take pictures of up to 4 GiB by design, so one allocation
   # may be that large; the resident memory may not.
-  "$program" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -malloc_limit_mb=4608 -max_len=8192 \
+  "$program" -seed="$seed" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -malloc_limit_mb=4608 -max_len=8192 \
     -print_final_stats=1 -artifact_prefix="$artifacts" "$corpus" "fuzz/$t/corpus" \
     >"$work/$t/log" 2>&1 || status=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/$t/log" | tail -1)
