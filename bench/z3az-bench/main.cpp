@@ -25,7 +25,7 @@ bool StartsWith(const char* s, const char* prefix) { return std::strncmp(s, pref
 
 // Runs the Pillow script and records its medians as figures.
 bool RunPillow(const std::string& script, const std::string& images, int repetitions) {
-    const std::string command = "python3 '" + script + "' --images '" + images + "' --repetitions " +
+    const std::string command = "'" + std::string(Z3AZ_BENCH_PYTHON) + "' '" + script + "' --images '" + images + "' --repetitions " +
                                 std::to_string(repetitions);
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return false;
