@@ -327,6 +327,47 @@ TEST(JpegWriter, StreamReceivesFull4096BytePiecesAndAShorterLast) {
     EXPECT_EQ(total, r.bytes.size());
 }
 
+// A flat picture costs the same few bytes for every further 16 x 16 block,
+// so its width can be chosen to make the file an exact multiple of 4096
+// bytes. The last full buffer then leaves through empty_output_buffer, and
+// term_destination finds nothing to pass on: no write of 0 bytes, no
+// write after the last full piece.
+std::vector<uint8_t> FlatPicture(uint32_t w, uint32_t h, uint8_t r, uint8_t g, uint8_t b) {
+    std::vector<uint8_t> v(size_t(w) * h * 4);
+    for (size_t i = 0; i < v.size(); i += 4) v[i] = b, v[i + 1] = g, v[i + 2] = r, v[i + 3] = 0;
+    return v;
+}
+
+TEST(JpegWriter, FileOfWhole4096BytePiecesEndsWithoutAShorterWrite) {
+    const uint8_t colours[][3] = {{200, 30, 90}, {128, 128, 128}, {255, 0, 0}, {10, 220, 60}};
+    auto encode = [](uint32_t w, const uint8_t* c) {
+        std::vector<uint8_t> mem = FlatPicture(w, 16, c[0], c[1], c[2]);
+        ImageLayer layer;
+        PointLayerAt(layer, D3DFMT_X8R8G8B8, mem.data(), w, 16, w * 4);
+        return EncodeToMemory(layer);
+    };
+    bool found = false;
+    for (const auto& c : colours) {
+        const Result one = encode(16, c), two = encode(32, c);
+        ASSERT_EQ(one.hr, S_OK);
+        ASSERT_EQ(two.hr, S_OK);
+        const size_t step = two.bytes.size() - one.bytes.size();
+        const size_t base = one.bytes.size() - step;
+        if (step == 0 || (4096 - base) % step != 0) continue;
+        found = true;
+        const uint32_t blocks = uint32_t((4096 - base) / step);
+        const Result r = encode(16 * blocks, c);
+        ASSERT_EQ(r.hr, S_OK);
+        ASSERT_EQ(r.bytes.size(), 4096u);
+        EXPECT_EQ(r.writes, std::vector<uint32_t>{4096});
+        Decoded d;
+        ASSERT_TRUE(DecodeJpeg(r.bytes, d));
+        EXPECT_EQ(d.width, 16 * blocks);
+        break;
+    }
+    EXPECT_TRUE(found) << "no flat colour gives a file of exactly 4096 bytes";
+}
+
 TEST(JpegWriter, SizesOutsideTheLimitsWriteNothing) {
     uint8_t px[16] = {};
     const uint32_t sizes[][2] = {{0, 8}, {8, 0}, {0, 0}, {65501, 1}, {1, 65501}, {0xFFFFFFFFu, 1}};
