@@ -193,6 +193,24 @@ TEST(ImageSaver, PartialFileStaysAfterAWriteFailure) {
     EXPECT_EQ(ReadFileBytes(path), std::vector<uint8_t>(whole.begin(), whole.begin() + 65536));
 }
 
+TEST(ImageSaver, WritersOwnFailureIsReturnedAndTheFileStays) {
+    // libpng refuses an image of height 0: the writer fails after the file
+    // was created, and the file is left, not removed.
+    ScratchDir dir;
+    Picture pic(4, 1);
+    ImageLayer layer;
+    pic.Into(layer);
+    layer.height = 0;
+    layer.box.bottom = 0;
+    const std::string path = dir.File("empty.png");
+    EXPECT_EQ(ImageSaver::Save(layer, path.c_str(), ImageFilePng, FileA), E_FAIL);
+    EXPECT_TRUE(FileExists(path));
+    // Into memory: the failure leaves no buffer for the caller.
+    IDataBuffer* buffer = reinterpret_cast<IDataBuffer*>(0x1);
+    EXPECT_EQ(ImageSaver::Save(layer, &buffer, ImageFilePng, Memory), E_FAIL);
+    EXPECT_EQ(buffer, nullptr);
+}
+
 TEST(ImageSaver, MemorySaveHandsBackExactlyTheFile) {
     // 12 x 103 pixels of 32 bits: 54 + 103 * 48 + 2 = 5000 bytes.
     Picture pic(12, 103);
