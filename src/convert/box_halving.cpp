@@ -387,10 +387,10 @@ HRESULT HalveBox3D(ConversionJob& job) {
             for (uint32_t j = 0; j < dst.width; ++j) {
                 const uint32_t c0 = 2 * j;
                 const uint32_t c1 = c0 + odd;
-                const ColorF front = Sum4(a[c0], a[c1], b[c0], b[c1]);
-                const ColorF back = Sum4(c[c0], c[c1], d[c0], d[c1]);
-                o[j] = ColorF{0.125f * (front.r + back.r), 0.125f * (front.g + back.g),
-                              0.125f * (front.b + back.b), 0.125f * (front.a + back.a)};
+                // The eight samples added one after the other, row by row.
+                const ColorF s = Sum4(Sum4(a[c0], a[c1], b[c0], b[c1]), c[c0], c[c1], d[c0]);
+                o[j] = ColorF{0.125f * (s.r + d[c1].r), 0.125f * (s.g + d[c1].g),
+                              0.125f * (s.b + d[c1].b), 0.125f * (s.a + d[c1].a)};
             }
             hr = dst.WriteRow(i, k, o);
             if (FAILED(hr)) return hr;

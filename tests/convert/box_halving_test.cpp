@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -416,6 +418,24 @@ TEST(HalveBox3D, FourByFourByThreeToTwoByTwoByOne) {
                     for (uint32_t i = 0; i < 2; ++i) a += Value(2 * x + i, 2 * y + j, k).a;
             EXPECT_FLOAT_EQ(d.a, a / 8);
         }
+}
+
+// The eight samples are added one after the other: 1 + 2^-25 rounds back to
+// 1 at every step, while adding the four small samples first would give
+// 2^-23, which 1 can hold.
+TEST(HalveBox3D, AddsTheEightSamplesInOrder) {
+    FakeJob f(2, 2, 2, 1, 1, 1, FilterBox);
+    const float tiny = std::ldexp(1.0f, -25);
+    for (ColorF& p : f.src().pixels) p = ColorF{0, 0, 0, 0};
+    f.src().At(0, 0, 0) = ColorF{1, 1, 1, 1};
+    for (uint32_t z = 0; z < 2; ++z)
+        for (uint32_t x = 0; x < 2; ++x) f.src().At(x, 1, z) = ColorF{tiny, tiny, tiny, tiny};
+    ASSERT_EQ(HalveBox3D(f.job), S_OK);
+    const ColorF& d = f.dst().At(0, 0, 0);
+    EXPECT_EQ(d.r, 0.125f);
+    EXPECT_EQ(d.g, 0.125f);
+    EXPECT_EQ(d.b, 0.125f);
+    EXPECT_EQ(d.a, 0.125f);
 }
 
 TEST(HalveBox3D, SingleRowsAreNotReadTwice) {
