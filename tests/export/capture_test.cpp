@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 // After GoogleTest: Xlib defines None, Bool and Status as macros.
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -65,6 +66,21 @@ TEST(CaptureScreen, ReportsItsDepth) {
     const char* expected = std::getenv("VANDROP_TEST_DEPTH");
     ASSERT_NE(expected, nullptr) << "the test command names the depth it started the server with";
     EXPECT_EQ(TestWindow::Depth(), std::atoi(expected));
+}
+
+// The fixture's pixels keep a set top byte on a 24-bit screen, so the test
+// below sees whether the capture clears it.
+TEST_F(Capture, ScreenKeepsTheUnusedByteOfPaintedPixels) {
+    if (TestWindow::Depth() != 24) GTEST_SKIP() << "32-bit pixels only at depth 24";
+    TestWindow w;
+    Show(w, 0, 0, 4, 4);
+    XImage* image = XGetImage(TestWindow::display(), w.id(), 0, 0, 4, 4, AllPlanes, ZPixmap);
+    ASSERT_NE(image, nullptr);
+    ASSERT_EQ(image->bits_per_pixel, 32);
+    uint32_t first;
+    std::memcpy(&first, image->data, 4);
+    XDestroyImage(image);
+    EXPECT_EQ(first, 0xff000000u | Pattern(0, 0));
 }
 
 TEST_F(Capture, CopiesEveryPixelAsX8R8G8B8WithXByteZero) {

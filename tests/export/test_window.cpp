@@ -67,9 +67,11 @@ bool TestWindow::Create(int x, int y, int width, int height, bool map) {
 unsigned long TestWindow::PixelOf(uint32_t rgb) {
     Display* d = display();
     Visual* v = DefaultVisual(d, DefaultScreen(d));
-    if (v->c_class == TrueColor || v->c_class == DirectColor)
-        return Compose((rgb >> 16) & 0xff, v->red_mask) | Compose((rgb >> 8) & 0xff, v->green_mask) |
-               Compose(rgb & 0xff, v->blue_mask);
+    if (v->c_class == TrueColor || v->c_class == DirectColor) {
+        const unsigned long unused = DefaultDepth(d, DefaultScreen(d)) == 24 ? 0xff000000ul : 0;
+        return unused | Compose((rgb >> 16) & 0xff, v->red_mask) |
+               Compose((rgb >> 8) & 0xff, v->green_mask) | Compose(rgb & 0xff, v->blue_mask);
+    }
     auto found = allocated_.find(rgb);
     if (found != allocated_.end()) return found->second;
     XColor c{};

@@ -21,7 +21,9 @@ public:
     // Opens the display (once), creates the window and, when `map` is set,
     // waits until it is viewable. False when there is no display.
     bool Create(int x, int y, int width, int height, bool map = true);
-    // Paints every pixel: colour(x, y) as 0xRRGGBB. Colours the screen cannot
+    // Paints every pixel: colour(x, y) as 0xRRGGBB. On 32-bit pixels the
+    // unused top byte is set to 0xFF, so that a capture must clear it.
+    // Colours the screen cannot
     // show exactly are shown as near as it can (tests keep to 0/255 channels
     // on screens deeper or shallower than 24 bits).
     void Paint(const std::function<uint32_t(int, int)>& colour);
