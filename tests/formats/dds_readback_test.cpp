@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <algorithm>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -26,6 +27,7 @@
 #include "save/image_saver.h"
 #include "support/file_helpers.h"
 #include "support/image_readers.h"
+#include "support/layer_helpers.h"
 #include "z3az/convert.h"
 #include "z3az/d3dformat.h"
 
@@ -601,6 +603,369 @@ TEST(DdsReadbackTest, EveryTableFormatThroughTheSaverReadsBackAsWritten) {
         ASSERT_EQ(S_OK, SaveDds(layer, path));
         ASSERT_EQ(c.format, layer.format) << "a DDS format is stored as it is";
         CheckFile(c, path, want, c.knownReaders, &table);
+    }
+    table.Print();
+}
+
+// ---------------------------------------------------------------------------
+// Chains: mip levels and cube faces
+
+const FormatCase& CaseOf(uint32_t format) {
+    for (const FormatCase& c : kFormats)
+        if (c.format == format) return c;
+    ADD_FAILURE() << "no case for " << format;
+    return kFormats[0];
+}
+
+// A texture over pictures the test owns: faces x levels, level sizes halved
+// (never below 1). The layers' destructor frees the links, not the pixels.
+struct Texture {
+    std::vector<Picture> pictures;  // face by face, each level by level
+    ImageLayer first;
+    Texture(const FormatCase& c, uint32_t faces, uint32_t levels, uint32_t width, uint32_t height, uint32_t seed) {
+        pictures.reserve(faces * levels);
+        ImageLayer* face = nullptr;
+        for (uint32_t f = 0; f < faces; ++f) {
+            ImageLayer* level = nullptr;
+            uint32_t w = width, h = height;
+            for (uint32_t l = 0; l < levels; ++l) {
+                pictures.push_back(MakePicture(c, w, h, seed + f * 16 + l));
+                Picture& p = pictures.back();
+                ImageLayer* layer = f == 0 && l == 0 ? &first : New<ImageLayer>();
+                Describe(*layer, c.format, p.memory.data(), w, h, p.rowPitch);
+                if (l == 0) {
+                    if (face) face->nextFace = layer;
+                    face = layer;
+                } else {
+                    level->nextLevel = layer;
+                }
+                level = layer;
+                w = std::max(w / 2, 1u);
+                h = std::max(h / 2, 1u);
+            }
+        }
+    }
+    const Picture& At(uint32_t face, uint32_t level, uint32_t levels) const { return pictures[face * levels + level]; }
+};
+
+Expected ExpectedOf(const FormatCase& c, const Picture& p) {
+    ImageLayer layer;
+    Describe(layer, c.format, const_cast<uint8_t*>(p.memory.data()), p.width, p.height, p.rowPitch);
+    return ExpectedPixels(c, p, layer);
+}
+
+// Expected pictures of equal width one below the other.
+Expected Stacked(const std::vector<Expected>& parts) {
+    Expected e = parts.at(0);
+    for (size_t i = 1; i < parts.size(); ++i) {
+        e.height += parts[i].height;
+        e.pixels.insert(e.pixels.end(), parts[i].pixels.begin(), parts[i].pixels.end());
+    }
+    return e;
+}
+
+// OpenImageIO's list of level sizes ("MIP-map levels: 8x6 4x3 2x1"), or
+// empty when it reports none.
+std::string OiioLevels(const std::string& path) {
+    std::string text;
+    if (test::RunCommand("iinfo -v '" + path + "' 2>&1", &text) != 0) return "";
+    const size_t at = text.find("MIP-map levels: ");
+    if (at == std::string::npos) return "";
+    const size_t end = text.find('\n', at);
+    return text.substr(at + 16, end - at - 16);
+}
+
+class DdsChainReadbackTest : public ::testing::TestWithParam<uint32_t> {};
+
+TEST_P(DdsChainReadbackTest, ThreeLevelChainLevelByLevel) {
+    const FormatCase& c = CaseOf(GetParam());
+    Texture t(c, 1, 3, 8, 6, 40);
+    test::ScratchDir dir;
+    const std::string path = dir.File("chain.dds");
+    ASSERT_EQ(S_OK, SaveDds(t.first, path));
+    const Bytes file = test::ReadFileBytes(path);
+    ASSERT_GE(file.size(), 128u);
+    EXPECT_EQ(3u, test::Le32(file, 28));  // level count in the header
+    EXPECT_EQ(128 + (48 + 12 + 2) * c.bytesPerPixel, file.size());
+
+    const Expected level0 = ExpectedOf(c, t.At(0, 0, 3));
+    if (ReaderAvailable(Oiio)) {
+        EXPECT_EQ("8x6 4x3 2x1", OiioLevels(path));
+        for (int l = 0; l < 3; ++l) {
+            SCOPED_TRACE(l);
+            test::ReadPixels got;
+            std::string error, why;
+            ASSERT_TRUE(ReadBack(Oiio, path, &got, &error, 0, l)) << error;
+            EXPECT_TRUE(SamePixels(got, ExpectedOf(c, t.At(0, l, 3)), false, &why)) << why;
+        }
+    }
+    // ImageMagick and Pillow show only the first level.
+    for (Reader r : {Magick, Pillow}) {
+        if (!ReaderAvailable(r) || !(c.knownReaders & (1u << r))) continue;
+        SCOPED_TRACE(kReaderNames[r]);
+        test::ReadPixels got;
+        std::string error, why;
+        ASSERT_TRUE(ReadBack(r, path, &got, &error)) << error;
+        EXPECT_TRUE(SamePixels(got, level0, false, &why)) << why;
+    }
+}
+
+TEST_P(DdsChainReadbackTest, CubeFacesInOrder) {
+    const FormatCase& c = CaseOf(GetParam());
+    test::ScratchDir dir;
+    // Single-level cube: OpenImageIO shows the six faces one below the other
+    // (+x -x +y -y +z -z, the order they are written in), ImageMagick one
+    // frame a face. A two-level cube: the same for the first level; neither
+    // reader shows a cube's further levels as written (OpenImageIO reads a
+    // second level of the strip's full size), so those are not compared.
+    for (uint32_t levels : {1u, 2u}) {
+        SCOPED_TRACE(levels);
+        Texture t(c, 6, levels, 4, 4, 90 + levels);
+        const std::string path = dir.File("cube" + std::to_string(levels) + ".dds");
+        ASSERT_EQ(S_OK, SaveDds(t.first, path));
+        const Bytes file = test::ReadFileBytes(path);
+        ASSERT_GE(file.size(), 128u);
+        EXPECT_EQ(0xFE00u, test::Le32(file, 112));
+        EXPECT_EQ(128 + 6 * (16 + (levels > 1 ? 4 : 0)) * c.bytesPerPixel, file.size());
+        std::vector<Expected> faces;
+        for (uint32_t f = 0; f < 6; ++f) faces.push_back(ExpectedOf(c, t.At(f, 0, levels)));
+        std::string why, error;
+        if (ReaderAvailable(Oiio)) {
+            test::ReadPixels got;
+            ASSERT_TRUE(ReadBack(Oiio, path, &got, &error)) << error;
+            EXPECT_TRUE(SamePixels(got, Stacked(faces), false, &why)) << why;
+        }
+        if (ReaderAvailable(Magick) && (c.knownReaders & kMagick)) {
+            for (int f = 0; f < 6; ++f) {
+                SCOPED_TRACE(f);
+                test::ReadPixels got;
+                // ImageMagick skips the further levels of a cube's face with
+                // the wrong size for pixels of other than 4 bytes and runs
+                // past the end of the file (whose size is checked above).
+                if (!ReadBack(Magick, path, &got, &error, f) && levels > 1 && c.bytesPerPixel != 4) break;
+                ASSERT_TRUE(got.width) << error;
+                EXPECT_TRUE(SamePixels(got, faces[f], false, &why)) << why;
+            }
+        }
+        if (ReaderAvailable(Pillow) && (c.knownReaders & kPillow)) {
+            test::ReadPixels got;  // the first face only
+            ASSERT_TRUE(ReadBack(Pillow, path, &got, &error)) << error;
+            EXPECT_TRUE(SamePixels(got, faces[0], false, &why)) << why;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, DdsChainReadbackTest,
+                         ::testing::Values(uint32_t{D3DFMT_A8R8G8B8}, uint32_t{D3DFMT_R5G6B5}, uint32_t{D3DFMT_L8}),
+                         [](const ::testing::TestParamInfo<uint32_t>& info) {
+                             return std::string(CaseOf(info.param).name);
+                         });
+
+// ---------------------------------------------------------------------------
+// DXT blocks: encoded by our converter, stored by the saver, and decoded by
+// the readers and by our own block decoder, which must agree within one code.
+
+// Colour ramps, alpha 0 on every fifth pixel and five other levels.
+std::vector<uint32_t> GradientArgb(uint32_t w, uint32_t h) {
+    std::vector<uint32_t> p(static_cast<size_t>(w) * h);
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) {
+            const uint32_t a = (x + y) % 5 == 0 ? 0 : (40 + 50 * ((x * 3 + y) % 5)) & 255;
+            const uint32_t r = (x * 255) / std::max(w - 1, 1u), g = (y * 255) / std::max(h - 1, 1u);
+            const uint32_t b = (x * 37 + y * 91) & 255;
+            p[static_cast<size_t>(y) * w + x] = a << 24 | r << 16 | g << 8 | b;
+        }
+    return p;
+}
+
+struct DxtCase {
+    const char* name;
+    uint32_t format;
+    uint32_t knownReaders;
+};
+
+TEST(DdsReadbackTest, DxtBlocksMatchOurDecoder) {
+    const DxtCase cases[] = {
+        // The premultiplied DXT2 and DXT4 are left out: only OpenImageIO
+        // opens them, dies of a division by zero on a clear pixel, and
+        // undoes the premultiplication otherwise than by dividing by alpha.
+        {"DXT1", D3DFMT_DXT1, kOiio | kMagick | kPillow},
+        {"DXT3", D3DFMT_DXT3, kOiio | kMagick | kPillow},
+        {"DXT5", D3DFMT_DXT5, kOiio | kMagick | kPillow},
+    };
+    test::ScratchDir dir;
+    ResultTable table;
+    for (const DxtCase& c : cases) {
+        for (const auto& [w, h] : {std::pair<uint32_t, uint32_t>{8, 8}, {6, 5}}) {
+            const std::string label = std::string(c.name) + " " + std::to_string(w) + "x" + std::to_string(h);
+            SCOPED_TRACE(label);
+            std::vector<uint32_t> source = GradientArgb(w, h);
+            BlitRegion from = {};
+            from.bits = source.data();
+            from.format = D3DFMT_A8R8G8B8;
+            from.rowPitch = w * 4;
+            from.bounds = from.box = {0, 0, w, h, 0, 1};
+            const uint32_t blockBytes = c.format == D3DFMT_DXT1 ? 8 : 16;
+            const uint32_t rowPitch = (w + 3) / 4 * blockBytes;
+            Bytes blocks(static_cast<size_t>(rowPitch) * ((h + 3) / 4));
+            BlitRegion to = {};
+            to.bits = blocks.data();
+            to.format = c.format;
+            to.rowPitch = rowPitch;
+            to.slicePitch = static_cast<uint32_t>(blocks.size());
+            to.bounds = to.box = {0, 0, w, h, 0, 1};
+            ASSERT_EQ(S_OK, ConvertPixels(to, from, FilterNone));
+
+            ImageLayer layer;
+            Describe(layer, c.format, blocks.data(), w, h, rowPitch);
+            Expected want;
+            want.width = w;
+            want.height = h;
+            want.tolerance = 1.0f / 255 + 1e-4f;
+            ASSERT_TRUE(DecodeWithCodec(layer, &want.pixels));
+            // Decoders round the interpolated colours to 8 bits each their
+            // own way: within one code of ours rounded.
+            for (ColorF& px : want.pixels)
+                for (float* v : {&px.r, &px.g, &px.b, &px.a}) *v = std::floor(*v * 255 + 0.5f) / 255;
+            const std::string path = dir.File(label + ".dds");
+            ASSERT_EQ(S_OK, SaveDds(layer, path));
+            ASSERT_EQ(c.format, layer.format);
+            const Bytes file = test::ReadFileBytes(path);
+            ASSERT_EQ(128 + blocks.size(), file.size());
+            EXPECT_EQ(blocks, Bytes(file.begin() + 128, file.end()));
+
+            FormatCase asCase = {nullptr, c.format, 0, Meaning::Codec, Enc::Unorm, N, N, N, N, c.knownReaders};
+            const std::string name = label;
+            asCase.name = name.c_str();
+            CheckFile(asCase, path, want, c.knownReaders, &table);
+        }
+    }
+    table.Print();
+}
+
+// ---------------------------------------------------------------------------
+// Layers that need converting
+
+// The two formats of the library's own that no DDS file holds are brought by
+// the saver into the nearest one it does: 16-bit RGBA, with every 16-bit
+// value kept and alpha opaque.
+TEST(DdsReadbackTest, SaverConvertsPrivateFormatsTo16BitRgba) {
+    struct Case {
+        const char* name;
+        uint32_t format;
+        uint32_t bytesPerPixel;
+    } cases[] = {{"R16G16B16", PrivateFormatR16G16B16, 6}, {"A16L16", PrivateFormatA16L16, 4}};
+    const uint32_t w = 3, h = 2;
+    test::ScratchDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint16_t> words(static_cast<size_t>(w) * h * c.bytesPerPixel / 2 + 2);
+        for (size_t i = 0; i < words.size(); ++i) words[i] = static_cast<uint16_t>(Mix(static_cast<uint32_t>(i) + 7));
+        words[0] = 0;
+        words[1] = 0xFFFF;
+        // Expected 16-bit R, G, B, A words of the stored pixels.
+        std::vector<uint16_t> expected;
+        for (uint32_t i = 0; i < w * h; ++i) {
+            const uint16_t* p = words.data() + i * c.bytesPerPixel / 2;
+            if (c.format == PrivateFormatR16G16B16) expected.insert(expected.end(), {p[2], p[1], p[0], 0xFFFF});
+            else expected.insert(expected.end(), {p[0], p[0], p[0], p[1]});
+        }
+        ImageLayer layer;
+        Describe(layer, c.format, words.data(), w, h, w * c.bytesPerPixel);
+        const std::string path = dir.File(std::string(c.name) + ".dds");
+        ASSERT_EQ(S_OK, SaveDds(layer, path));
+        EXPECT_EQ(uint32_t{D3DFMT_A16B16G16R16}, layer.format);
+        const Bytes file = test::ReadFileBytes(path);
+        ASSERT_EQ(128 + expected.size() * 2, file.size());
+        EXPECT_EQ(36u, test::Le32(file, 84));  // the format's code as its FOURCC
+        std::vector<uint16_t> stored(expected.size());
+        std::memcpy(stored.data(), file.data() + 128, stored.size() * 2);
+        EXPECT_EQ(expected, stored);
+    }
+}
+
+// An R8G8B8 picture a host converts into DXT5 and into two 16-bit formats
+// before saving: the values are worked out here, the readers must show them.
+TEST(DdsReadbackTest, R8G8B8ConvertedToDxt5And16BitFormats) {
+    // 8 x 4: two blocks of one colour each, colours a 5:6:5 pixel holds
+    // exactly, so that DXT5 keeps them.
+    const uint32_t w = 8, h = 4;
+    const uint8_t colours[2][3] = {{0xFF, 0x82, 0x10}, {0x08, 0xDF, 0x94}};  // R, G, B
+    Bytes rgb(static_cast<size_t>(w) * h * 3);
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) {
+            uint8_t* p = rgb.data() + (y * w + x) * 3;
+            const uint8_t* c = colours[x / 4];
+            p[0] = c[2];  // memory order B, G, R
+            p[1] = c[1];
+            p[2] = c[0];
+        }
+    struct Case {
+        const char* name;
+        uint32_t format;
+        uint32_t rowPitch;
+        int rBits, gBits, bBits;  // 0: the colours stay exact (DXT5 of 5:6:5 colours)
+    } cases[] = {
+        {"DXT5", D3DFMT_DXT5, 2 * 16, 0, 0, 0},
+        {"R5G6B5", D3DFMT_R5G6B5, w * 2, 5, 6, 5},
+        {"A4R4G4B4", D3DFMT_A4R4G4B4, w * 2, 4, 4, 4},
+    };
+    test::ScratchDir dir;
+    ResultTable table;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        BlitRegion from = {};
+        from.bits = rgb.data();
+        from.format = D3DFMT_R8G8B8;
+        from.rowPitch = w * 3;
+        from.bounds = from.box = {0, 0, w, h, 0, 1};
+        Bytes converted(static_cast<size_t>(c.rowPitch) * (c.format == D3DFMT_DXT5 ? 1 : h));
+        BlitRegion to = {};
+        to.bits = converted.data();
+        to.format = c.format;
+        to.rowPitch = c.rowPitch;
+        to.slicePitch = static_cast<uint32_t>(converted.size());
+        to.bounds = to.box = {0, 0, w, h, 0, 1};
+        ASSERT_EQ(S_OK, ConvertPixels(to, from, FilterNone));
+
+        Expected want;
+        want.width = w;
+        want.height = h;
+        want.tolerance = 1.0f / 255 + 1e-4f;
+        for (uint32_t y = 0; y < h; ++y)
+            for (uint32_t x = 0; x < w; ++x) {
+                const uint8_t* k = colours[x / 4];
+                auto q = [](uint8_t v, int bits) {
+                    if (!bits) return v / 255.0f;
+                    const float levels = static_cast<float>((1 << bits) - 1);
+                    return std::floor(v / 255.0f * levels + 0.5f) / levels;  // plain rounding
+                };
+                want.pixels.push_back({q(k[0], c.rBits), q(k[1], c.gBits), q(k[2], c.bBits), 1});
+            }
+        if (c.format != D3DFMT_DXT5) {
+            // The stored words, worked out from the rounded values.
+            Bytes words;
+            for (const ColorF& px : want.pixels) {
+                const uint32_t r = static_cast<uint32_t>(px.r * ((1 << c.rBits) - 1) + 0.5f);
+                const uint32_t g = static_cast<uint32_t>(px.g * ((1 << c.gBits) - 1) + 0.5f);
+                const uint32_t b = static_cast<uint32_t>(px.b * ((1 << c.bBits) - 1) + 0.5f);
+                const uint32_t v = c.format == D3DFMT_R5G6B5 ? r << 11 | g << 5 | b : 0xF000 | r << 8 | g << 4 | b;
+                words.push_back(static_cast<uint8_t>(v));
+                words.push_back(static_cast<uint8_t>(v >> 8));
+            }
+            EXPECT_EQ(words, converted);
+        }
+
+        ImageLayer layer;
+        Describe(layer, c.format, converted.data(), w, h, c.rowPitch);
+        const std::string path = dir.File(std::string(c.name) + ".dds");
+        ASSERT_EQ(S_OK, SaveDds(layer, path));
+        const Bytes file = test::ReadFileBytes(path);
+        ASSERT_EQ(128 + converted.size(), file.size());
+        EXPECT_EQ(converted, Bytes(file.begin() + 128, file.end()));
+        const uint32_t known = c.format == D3DFMT_DXT5 ? kOiio | kMagick | kPillow : kOiio | kMagick;
+        const FormatCase asCase = {c.name, c.format, 0, Meaning::Codec, Enc::Unorm, N, N, N, N, known};
+        CheckFile(asCase, path, want, known, &table);
     }
     table.Print();
 }
