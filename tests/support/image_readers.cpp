@@ -37,9 +37,10 @@ bool HaveProgram(const std::string& name) {
 
 bool ReadWithOiio(const std::string& path, ReadPixels* out, std::string* error, int subimage,
                   int miplevel) {
-    // Alpha is read as stored (not premultiplied). Another subimage or mip
+    // Alpha is read as stored (not premultiplied). Every reader runs under a
+    // time limit: some loop forever on headers they do not understand. Another subimage or mip
     // level is first extracted into a float file of its own.
-    const std::string base = "oiiotool --iconfig oiio:UnassociatedAlpha 1 ";
+    const std::string base = "timeout 120 oiiotool --iconfig oiio:UnassociatedAlpha 1 ";
     std::string file = path;
     ScratchDir dir;
     std::string text;
@@ -98,7 +99,7 @@ bool ReadWithOiio(const std::string& path, ReadPixels* out, std::string* error, 
 bool ReadWithMagick(const std::string& path, ReadPixels* out, std::string* error, int frame) {
     const std::string input = Quote(path + "[" + std::to_string(frame) + "]");
     std::string size;
-    if (RunCommand("identify-im6.q16 -format '%w %h' " + input + " 2>&1", &size) != 0) {
+    if (RunCommand("timeout 120 identify-im6.q16 -format '%w %h' " + input + " 2>&1", &size) != 0) {
         if (error) *error = size;
         return false;
     }
@@ -112,7 +113,7 @@ bool ReadWithMagick(const std::string& path, ReadPixels* out, std::string* error
     std::string text;
     // Relabelled as sRGB so that linear files (Radiance) come out as stored
     // instead of being converted on output.
-    const std::string cmd = "convert-im6.q16 " + input + " -set colorspace sRGB" +
+    const std::string cmd = "timeout 120 convert-im6.q16 " + input + " -set colorspace sRGB" +
                             " -define quantum:format=floating-point -depth 32 rgba:" + Quote(raw) +
                             " 2>&1";
     if (RunCommand(cmd, &text) != 0) {
@@ -144,7 +145,7 @@ bool ReadWithPillow(const std::string& path, ReadPixels* out, std::string* error
     const std::string file = dir.File("read.py");
     WriteFileBytes(file, std::vector<uint8_t>(script.begin(), script.end()));
     std::string text;
-    const int rc = RunCommand(std::string(DistributionPython()) + " " + Quote(file) + " " +
+    const int rc = RunCommand("timeout 120 " + std::string(DistributionPython()) + " " + Quote(file) + " " +
                                   Quote(path) + " 2>&1",
                               &text);
     if (error) *error = text;
