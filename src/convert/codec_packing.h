@@ -9,6 +9,10 @@
 #include <cstring>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "convert/pixel_codec.h"
 
 namespace z3az {
@@ -190,6 +194,60 @@ inline float ReadField(uint64_t pixel, const Field f) {
     return static_cast<float>(code) * f.InverseMax();
 }
 
+// What the fast row routines need to know of a layout, worked out from its
+// field table at compile time.
+template <class Layout>
+struct LayoutShape {
+    static constexpr size_t kCount = sizeof(Layout::kFields) / sizeof(Field);
+    static constexpr uint32_t kBytes = Layout::kBits / 8;
+
+    // The field that stores channel c, or kCount.
+    static constexpr size_t FieldOf(uint8_t c) {
+        for (size_t i = 0; i < kCount; ++i)
+            if (Layout::kFields[i].channel == c) return i;
+        return kCount;
+    }
+    static constexpr bool Stored(uint8_t c) { return FieldOf(c) != kCount; }
+    static constexpr bool EachChannelOnce() {
+        for (uint8_t c = 0; c < 4; ++c) {
+            size_t n = 0;
+            for (size_t i = 0; i < kCount; ++i) n += Layout::kFields[i].channel == c;
+            if (n > 1) return false;
+        }
+        return true;
+    }
+    static constexpr bool AllUnsignedUpTo(uint8_t bits) {
+        for (size_t i = 0; i < kCount; ++i)
+            if (Layout::kFields[i].isSigned || Layout::kFields[i].bits > bits) return false;
+        return true;
+    }
+    // Every field a whole byte of a 3- or 4-byte pixel.
+    static constexpr bool WholeBytes() {
+        if (kBytes != 3 && kBytes != 4) return false;
+        for (size_t i = 0; i < kCount; ++i)
+            if (Layout::kFields[i].bits != 8 || Layout::kFields[i].shift % 8 != 0) return false;
+        return AllUnsignedUpTo(8);
+    }
+    // The shuffle that puts byte lanes into channel order r, g, b, a (a
+    // channel no field stores keeps its own lane).
+    static constexpr int ByteOrder() {
+        int order = 0;
+        for (uint8_t c = 0; c < 4; ++c) {
+            const size_t i = FieldOf(c);
+            const int lane = i == kCount ? c : Layout::kFields[i].shift / 8;
+            order |= lane << (2 * c);
+        }
+        return order;
+    }
+    static constexpr float ReadScale(uint8_t c) {
+        return Stored(c) ? Layout::kFields[FieldOf(c)].InverseMax() : 1.0f;
+    }
+    static constexpr int Shift(uint8_t c) { return Stored(c) ? Layout::kFields[FieldOf(c)].shift : 0; }
+    static constexpr float CodeMax(uint8_t c) {
+        return Stored(c) ? static_cast<float>(Layout::kFields[FieldOf(c)].Max()) : 1.0f;
+    }
+};
+
 // A codec whose pixel is Layout::kBits bits of fields Layout::kFields;
 // channels no field stores read as Layout::kFill. Luminance layouts store
 // the luminance of r, g, b in the field of r and read it back into all three.
@@ -202,6 +260,18 @@ public:
     explicit PackedCodec(const BlitRegion& region) : PixelCodec(region, Layout::kBits, Layout::kRange) {}
 
     HRESULT ReadRow(uint32_t row, uint32_t slice, ColorF* out) override {
+        if (!ReadRowFast(row, slice, out)) ReadRowPlain(row, slice, out);
+        return S_OK;
+    }
+
+    HRESULT WriteRow(uint32_t row, uint32_t slice, ColorF* in) override {
+        if (!WriteRowFast(row, slice, in)) WriteRowPlain(row, slice, in);
+        return S_OK;
+    }
+
+    // The portable read: field by field, pixel by pixel. Every layout can
+    // take it, and the fast read must give exactly its values.
+    void ReadRowPlain(uint32_t row, uint32_t slice, ColorF* out) {
         const uint8_t* p = RowBits(row, slice);
         for (uint32_t x = 0; x < width; ++x, p += kBytes) {
             const uint64_t pixel = LoadPixel<kBytes>(p);
@@ -210,12 +280,42 @@ public:
             if constexpr (Layout::kLuminance) c.g = c.b = c.r;
             out[x] = c;
         }
-        if (colorKey) ApplyColorKey(out);
-        if (srgb) DecodeSrgb(out);
-        return S_OK;
+        FinishRead(out);
     }
 
-    HRESULT WriteRow(uint32_t row, uint32_t slice, ColorF* in) override {
+    // The read of layouts made of whole bytes (8-bit fields on byte
+    // boundaries, 3- or 4-byte pixels): the bytes of a pixel widened in one
+    // SSE2 register, placed in channel order, converted and scaled together,
+    // the same float operations as the plain read. False, and nothing done,
+    // for any other layout or without SSE2.
+    bool ReadRowFast(uint32_t row, uint32_t slice, ColorF* out) {
+#if defined(__SSE2__)
+        if constexpr (kByteFields) {
+            const uint8_t* p = RowBits(row, slice);
+            const __m128i zero = _mm_setzero_si128();
+            const __m128 scale = _mm_set_ps(kReadScale[3], kReadScale[2], kReadScale[1], kReadScale[0]);
+            const __m128 keep = _mm_castsi128_ps(_mm_set_epi32(-int32_t{kStored[3]}, -int32_t{kStored[2]},
+                                                               -int32_t{kStored[1]}, -int32_t{kStored[0]}));
+            const __m128 fill = _mm_andnot_ps(keep, _mm_set_ps(Layout::kFill.a, Layout::kFill.b,
+                                                               Layout::kFill.g, Layout::kFill.r));
+            for (uint32_t x = 0; x < width; ++x, p += kBytes) {
+                __m128i b = _mm_cvtsi32_si128(static_cast<int32_t>(static_cast<uint32_t>(LoadPixel<kBytes>(p))));
+                b = _mm_unpacklo_epi16(_mm_unpacklo_epi8(b, zero), zero);
+                b = _mm_shuffle_epi32(b, kByteOrder);
+                const __m128 f = _mm_mul_ps(_mm_cvtepi32_ps(b), scale);
+                _mm_storeu_ps(Channels(&out[x]), _mm_or_ps(_mm_and_ps(f, keep), fill));
+            }
+            FinishRead(out);
+            return true;
+        }
+#endif
+        (void)row, (void)slice, (void)out;
+        return false;
+    }
+
+    // The portable write: range conversion, sRGB, luminance and error
+    // diffusion as the row needs them, then each field quantized on its own.
+    void WriteRowPlain(uint32_t row, uint32_t slice, ColorF* in) {
         ColorF* src = in;
         if (convertFrom) src = ConvertRange(src);
         if (srgb) src = EncodeSrgb(src);
@@ -238,10 +338,137 @@ public:
                                    Pack(c, t, std::make_index_sequence<kFieldCount>{}));
             });
         }
-        return S_OK;
+    }
+
+    // The write of rows that need no error diffusion, no sRGB and at most
+    // the clamp of float values into 0..1, for layouts of unsigned fields of
+    // up to 16 bits without luminance: values are clamped, scaled, offset by
+    // their pixel's threshold and quantized four side by side in an SSE2
+    // register (one channel of four pixels for pixels of up to 4 bytes, the
+    // four channels of one pixel otherwise and at the end of a row), each
+    // with the plain write's float operations in the same order, so the
+    // bytes are the same. Without diffusion the scan direction only decides
+    // which threshold a column gets, and that repeats every four columns. False, and nothing done,
+    // when the row or the layout needs the plain write, or without SSE2.
+    // The input row is left as it is.
+    bool WriteRowFast(uint32_t row, uint32_t slice, const ColorF* in) {
+#if defined(__SSE2__)
+        if constexpr (kQuantizeSideBySide) {
+            if (errorRow || srgb || (convertFrom != 0 && convertFrom != RangeFloat)) return false;
+            const float* thresholds = ditherTable + (row & 3) * 8 + (slice & 3);
+            __m128 t[4];
+            for (uint32_t j = 0; j < 4; ++j)
+                t[j] = _mm_set1_ps((row & 1) ? thresholds[(width - 1 - j) & 3] : thresholds[j]);
+            const __m128 zero = _mm_setzero_ps();
+            const __m128 one = _mm_set1_ps(1.0f);
+            const __m128 maxima = _mm_set_ps(kCodeMax[3], kCodeMax[2], kCodeMax[1], kCodeMax[0]);
+            const bool clamp = convertFrom == RangeFloat;
+            uint8_t* p = RowBits(row, slice);
+            // The codes of one pixel: v = c * M, then v + t truncated
+            // toward zero and held in 0..M. NaN gives 0 (max takes its
+            // second operand then), as does everything below 1.
+            auto quantize = [&](uint32_t x, __m128 threshold) {
+                __m128 c = _mm_loadu_ps(Channels(&in[x]));
+                // The float range's clamp: below 0 gives 0, not below 1
+                // (NaN too) gives 1, -0 stays -0.
+                if (clamp) c = _mm_max_ps(zero, _mm_min_ps(c, one));
+                const __m128 s = _mm_add_ps(_mm_mul_ps(c, maxima), threshold);
+                return _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(s, zero), maxima));
+            };
+            uint32_t x = 0;
+            if constexpr (kBytes <= 4) {
+                // Four pixels at a time, turned into one register per
+                // channel: lane k is pixel x + k, so the thresholds of the
+                // lanes are the same for every group.
+                const __m128 groupThresholds = _mm_set_ps(_mm_cvtss_f32(t[3]), _mm_cvtss_f32(t[2]),
+                                                          _mm_cvtss_f32(t[1]), _mm_cvtss_f32(t[0]));
+                for (; x + 4 <= width; x += 4) {
+                    __m128 c[4] = {_mm_loadu_ps(Channels(&in[x])), _mm_loadu_ps(Channels(&in[x + 1])),
+                                   _mm_loadu_ps(Channels(&in[x + 2])), _mm_loadu_ps(Channels(&in[x + 3]))};
+                    _MM_TRANSPOSE4_PS(c[0], c[1], c[2], c[3]);
+                    __m128i word = _mm_setzero_si128();
+                    for (uint8_t ch = 0; ch < 4; ++ch) {
+                        if (!kStored[ch]) continue;
+                        __m128 v = c[ch];
+                        if (clamp) v = _mm_max_ps(zero, _mm_min_ps(v, one));
+                        const __m128 m = _mm_set1_ps(kCodeMax[ch]);
+                        const __m128 sum = _mm_add_ps(_mm_mul_ps(v, m), groupThresholds);
+                        const __m128i q = _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(sum, zero), m));
+                        word = _mm_or_si128(word, _mm_sll_epi32(q, _mm_cvtsi32_si128(kShift[ch])));
+                    }
+                    StoreWords(p + size_t{x} * kBytes, word, x + 4 < width);
+                }
+            }
+            for (; x < width; ++x) StoreCodes(p + size_t{x} * kBytes, quantize(x, t[x & 3]));
+            return true;
+        }
+#endif
+        (void)row, (void)slice, (void)in;
+        return false;
     }
 
 private:
+    using Shape = LayoutShape<Layout>;
+    static constexpr bool kByteFields = Shape::WholeBytes() && !Layout::kLuminance && Shape::EachChannelOnce();
+    static constexpr int kByteOrder = Shape::ByteOrder();
+    static constexpr bool kStored[4] = {Shape::Stored(0), Shape::Stored(1), Shape::Stored(2), Shape::Stored(3)};
+    static constexpr float kReadScale[4] = {Shape::ReadScale(0), Shape::ReadScale(1), Shape::ReadScale(2),
+                                            Shape::ReadScale(3)};
+    static constexpr bool kQuantizeSideBySide =
+        !Layout::kLuminance && Shape::AllUnsignedUpTo(16) && Shape::EachChannelOnce();
+    static constexpr int kShift[4] = {Shape::Shift(0), Shape::Shift(1), Shape::Shift(2), Shape::Shift(3)};
+    static constexpr float kCodeMax[4] = {Shape::CodeMax(0), Shape::CodeMax(1), Shape::CodeMax(2),
+                                          Shape::CodeMax(3)};
+
+    void FinishRead(ColorF* out) {
+        if (colorKey) ApplyColorKey(out);
+        if (srgb) DecodeSrgb(out);
+    }
+
+#if defined(__SSE2__)
+    // The pixel word from codes r, g, b, a in lanes[0] to lanes[3].
+    template <size_t... I>
+    static uint64_t PackLanes(const int32_t* lanes, std::index_sequence<I...>) {
+        return (((static_cast<uint64_t>(static_cast<uint32_t>(lanes[Layout::kFields[I].channel])) &
+                  Layout::kFields[I].Mask())
+                 << Layout::kFields[I].shift) |
+                ... | uint64_t{0});
+    }
+    // Stores the pixel words in the lanes of w at p, four pixels in a row.
+    // `more`: the row goes on after them, so a 3-byte pixel may be stored
+    // as 4 bytes (the next pixel's first byte is written again later).
+    static void StoreWords(uint8_t* p, __m128i w, bool more) {
+        if constexpr (kBytes == 4) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(p), w);
+        } else if constexpr (kBytes == 2) {
+            // The low 16 bits of each lane, exactly: sign-extended, then
+            // packed with signed saturation, which keeps them.
+            const __m128i low = _mm_srai_epi32(_mm_slli_epi32(w, 16), 16);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_packs_epi32(low, low));
+        } else if constexpr (kBytes == 1) {
+            const __m128i words = _mm_packs_epi32(w, w);  // each at most 255
+            const int32_t four = _mm_cvtsi128_si32(_mm_packus_epi16(words, words));
+            std::memcpy(p, &four, 4);
+        } else {
+            static_assert(kBytes == 3, "pixels of 1 to 4 bytes here");
+            alignas(16) uint32_t lanes[4];
+            _mm_store_si128(reinterpret_cast<__m128i*>(lanes), w);
+            if (more) {
+                for (uint32_t k = 0; k < 4; ++k) std::memcpy(p + 3 * k, &lanes[k], 4);
+            } else {
+                for (uint32_t k = 0; k < 4; ++k) StorePixel<3>(p + 3 * k, lanes[k]);
+            }
+        }
+    }
+
+    // Stores one pixel from its codes r, g, b, a in the lanes of q.
+    static void StoreCodes(uint8_t* p, __m128i q) {
+        alignas(16) int32_t lanes[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(lanes), q);
+        StorePixel<kBytes>(p, PackLanes(lanes, std::make_index_sequence<kFieldCount>{}));
+    }
+#endif
+
     template <size_t... I>
     static void ReadFields(uint64_t pixel, float* c, std::index_sequence<I...>) {
         ((c[Layout::kFields[I].channel] = ReadField(pixel, Layout::kFields[I])), ...);
