@@ -1,7 +1,5 @@
 #include "image/data_buffer.h"
 
-#include <cstring>
-
 #include "platform/heap.h"
 
 namespace z3az {
@@ -49,10 +47,10 @@ HRESULT DataBuffer::Attach(void* block, uint32_t n) {
 
 HRESULT DataBuffer::Grow(uint32_t n) {
     if (size >= n) return S_OK;
-    void* block = z3az::Allocate(n);
+    // A resize, not a fresh block and a copy: a large block usually grows
+    // where it is, without moving its bytes.
+    void* block = Reallocate(data, n);
     if (!block) return E_OUTOFMEMORY;
-    if (size) std::memcpy(block, data, size);
-    Free(data);
     data = block;
     size = n;
     return S_OK;

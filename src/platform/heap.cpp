@@ -25,6 +25,12 @@ void* AllocateArray(size_t count, size_t size) {
     return Allocate(count * size);
 }
 
+void* Reallocate(void* p, size_t bytes) {
+    ++g_count;
+    if (g_failAt != 0 && (g_count == g_failAt || (g_failFrom && g_count > g_failAt))) return nullptr;
+    return std::realloc(p, bytes ? bytes : 1);
+}
+
 void Free(void* p) { std::free(p); }
 
 void FailAllocationAt(unsigned long n) {

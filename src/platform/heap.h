@@ -14,6 +14,11 @@ namespace z3az {
 void* Allocate(size_t bytes);
 // Like Allocate, but refuses a product of two sizes that would overflow.
 void* AllocateArray(size_t count, size_t size);
+// Resizes a block from Allocate (or makes one when p is null), keeping the
+// bytes both sizes share; the allocator may do this in place. Counted and
+// made to fail like Allocate: on failure it returns null and p is unchanged.
+// Zero bytes keep one byte.
+void* Reallocate(void* p, size_t bytes);
 void Free(void* p);
 
 // Constructs a T in memory from Allocate; null on failure.
