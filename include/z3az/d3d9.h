@@ -9,39 +9,7 @@
 #include "z3az/com.h"
 #include "z3az/d3dformat.h"
 #include "z3az/types.h"
-
-// The Win32 basics these interfaces are written with. The same declarations
-// appear in the library's own Win32 header; repeated typedefs are identical.
-typedef int32_t BOOL;
-typedef uint8_t BYTE;
-typedef uint16_t WORD;
-typedef uint32_t DWORD;
-typedef int32_t LONG;
-typedef uint32_t UINT;
-typedef int32_t INT;
-typedef void* HANDLE;
-struct HDC__;
-typedef HDC__* HDC;
-#ifndef TRUE
-#define TRUE 1
-#endif
-#ifndef FALSE
-#define FALSE 0
-#endif
-
-#ifndef Z3AZ_RECT_DEFINED
-#define Z3AZ_RECT_DEFINED
-struct RECT {
-    LONG left;
-    LONG top;
-    LONG right;
-    LONG bottom;
-};
-struct POINT {
-    LONG x;
-    LONG y;
-};
-#endif
+#include "z3az/win32.h"
 
 #ifndef D3D_OK
 #define D3D_OK S_OK
